@@ -1,0 +1,129 @@
+#pragma once
+
+// The main window. Its behaviour is a set of handlers named after their control and event;
+// the guarded ones (Form_Load and the seven button clicks) run each statement through a
+// Guard with its line number, so a failure report leads straight to the statement.
+//
+// Data flow: the locations live only in ListView1's model, the output folder in Text1, the
+// zoom in Text2/HScroll1 and the quality in Slider1; the settings store keeps copies for
+// the next start. Everything outside the program is reached through m_platform.
+
+#include "platform/Platform.h"
+
+#include <QCursor>
+#include <QProgressBar>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QScrollBar;
+class QSlider;
+class QTreeView;
+class LocationList;
+
+// A progress bar that shows a text of ours on the bar and keeps the fraction of its value.
+class TextProgressBar : public QProgressBar
+{
+    Q_OBJECT
+public:
+    explicit TextProgressBar(QWidget* parent = nullptr);
+    void setText(const QString& text);
+    QString text() const override { return m_text; }
+    // 0 to 100, fraction kept.
+    void setPercent(double percent);
+    double percent() const { return m_percent; }
+
+private:
+    QString m_text;
+    double m_percent = 0;
+};
+
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Form1(Platform& platform, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Controls, named as the design names them (also their Qt object names).
+    QPushButton* PushButton4 = nullptr; // Help
+    QTreeView* ListView1 = nullptr;
+    QPushButton* PushButton6 = nullptr; // Add One Location
+    QPushButton* PushButton3 = nullptr; // Load List Of Locations From File
+    QPushButton* PushButton1 = nullptr; // Clear List
+    QPushButton* PushButton5 = nullptr; // Load Sample/Example Locations
+    QGroupBox* Frame2 = nullptr;        // Zoom Options
+    QLineEdit* Text2 = nullptr;
+    QScrollBar* HScroll1 = nullptr;
+    QGroupBox* Frame3 = nullptr; // JPG Image Quality
+    QSlider* Slider1 = nullptr;
+    QGroupBox* Frame1 = nullptr; // Save Results To This Folder
+    QLineEdit* Text1 = nullptr;
+    QPushButton* PushButton2 = nullptr; // "..."
+    QPushButton* PushButton17 = nullptr; // Start Savings As JPG
+    TextProgressBar* ProgressBar1 = nullptr;
+
+    // Components without a surface, bound to the platform.
+    ImageFormat& PicFormat321;
+    Network& Inet1;
+    Dialogs& CommonDialog1;
+    Skin& SkinFramework1;
+
+    LocationList& locations() { return *m_locations; }
+    Platform& platform() { return m_platform; }
+
+    PointerShape pointerShape() const { return m_pointer; }
+    void setPointerShape(PointerShape shape);
+    bool hasCustomPointer() const { return m_customPointer.has_value(); }
+
+    // Start-up and shut-down.
+    void Form_Load();
+    void Form_QueryUnload();
+    void Form_Unload(); // ends the program
+
+    // Guarded handlers.
+    void PushButton1_Click();  // Clear List
+    void PushButton2_Click();  // choose the output folder
+    void PushButton3_Click();  // load list files
+    void PushButton4_Click();  // Help
+    void PushButton5_Click();  // samples
+    void PushButton6_Click();  // add one location
+    void PushButton17_Click(); // capture run
+
+    // Unguarded handlers.
+    void ListView1_DblClick();
+    void Text1_Change();
+    void Text2_Change();
+    void HScroll1_Change();
+    void Slider1_Click();
+
+    // Work that must be undone if the program ends in the middle of it (a capture run's
+    // work files); run by Form_Unload before the program ends.
+    void setEndHook(std::function<void()> hook) { m_endHook = std::move(hook); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void connectHandlers();
+    // Runs an unguarded handler: a failure there never ends the program. The first failure
+    // of each handler is shown once; repeats (say, one per keystroke) are not.
+    void unguarded(const char* handler, const std::function<void()>& body);
+    void hover(PointerShape shape);
+
+    Platform& m_platform;
+    LocationList* m_locations = nullptr;
+    PointerShape m_pointer = PointerShape::Ordinary;
+    std::optional<QCursor> m_customPointer;
+    QHash<QObject*, PointerShape> m_hoverShapes;
+    QSet<QString> m_reportedUnguarded;
+    std::function<void()> m_endHook;
+
+    friend class Form1Access; // tests
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// Per-user text values addressed by application name, section and key. Values survive restarts.
+class SettingsStore
+{
+public:
+    virtual ~SettingsStore() = default;
+
+    // The stored text; the default only when the key is missing (a stored empty text is a value).
+    virtual QString read(const QString& app, const QString& section, const QString& key,
+                         const QString& defaultValue) = 0;
+
+    // Creates or replaces the value; on disk when this returns. Throws PlatformError on failure.
+    virtual void store(const QString& app, const QString& section, const QString& key, const QString& value) = 0;
+};
