@@ -1,0 +1,131 @@
+#include "capture/NumberText.h"
+
+#include <QByteArray>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+bool isBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r');
+}
+
+bool isDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Collects the longest number at the start of text, as ASCII for strtod. With skipBlanks,
+// blanks inside are ignored (the leading-value rule); otherwise only around it.
+QByteArray numberPrefix(const QString& text, bool skipBlanks, qsizetype* consumed)
+{
+    QByteArray out;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    auto skip = [&] {
+        while (i < n && isBlank(text[i]))
+            ++i;
+    };
+    auto advance = [&] {
+        ++i;
+        if (skipBlanks)
+            skip();
+    };
+    skip();
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        out += text[i].toLatin1();
+        advance();
+    }
+    bool digits = false;
+    while (i < n && isDigit(text[i])) {
+        out += text[i].toLatin1();
+        digits = true;
+        advance();
+    }
+    if (i < n && text[i] == QLatin1Char('.')) {
+        out += '.';
+        advance();
+        while (i < n && isDigit(text[i])) {
+            out += text[i].toLatin1();
+            digits = true;
+            advance();
+        }
+    }
+    if (!digits) {
+        *consumed = 0;
+        return {};
+    }
+    qsizetype beforeExponent = i;
+    QByteArray exponent;
+    if (i < n && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
+        exponent += 'e';
+        advance();
+        if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+            exponent += text[i].toLatin1();
+            advance();
+        }
+        bool expDigits = false;
+        while (i < n && isDigit(text[i])) {
+            exponent += text[i].toLatin1();
+            expDigits = true;
+            advance();
+        }
+        if (expDigits)
+            out += exponent;
+        else
+            i = beforeExponent; // "2e" is 2 followed by something that is not part of it
+    }
+    *consumed = i;
+    return out;
+}
+
+double toDouble(const QByteArray& ascii)
+{
+    if (ascii.isEmpty())
+        return 0;
+    const double value = std::strtod(ascii.constData(), nullptr);
+    if (std::isinf(value))
+        return value > 0 ? DBL_MAX : -DBL_MAX;
+    return value;
+}
+
+} // namespace
+
+bool IsNumeric(const QString& text)
+{
+    qsizetype consumed = 0;
+    const QByteArray number = numberPrefix(text, false, &consumed);
+    if (number.isEmpty())
+        return false;
+    while (consumed < text.size() && isBlank(text[consumed]))
+        ++consumed;
+    return consumed == text.size();
+}
+
+double LeadingValue(const QString& text)
+{
+    qsizetype consumed = 0;
+    return toDouble(numberPrefix(text, true, &consumed));
+}
+
+std::optional<int> WholeNumber(const QString& text)
+{
+    if (!IsNumeric(text))
+        return std::nullopt;
+    qsizetype consumed = 0;
+    const double value = std::nearbyint(toDouble(numberPrefix(text, false, &consumed))); // rounds half to even
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+QString DecimalText(double value)
+{
+    if (value == std::trunc(value) && std::fabs(value) < 1e15)
+        return QString::number(static_cast<qint64>(value));
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
