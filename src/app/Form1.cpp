@@ -67,8 +67,9 @@ void TextProgressBar::setPercent(double percent)
 }
 
 Form1::Form1(Platform& platform, QWidget* parent)
-    : QWidget(parent), PicFormat321(platform.images), Inet1(platform.network), CommonDialog1(platform.dialogs),
-      SkinFramework1(platform.skin), m_platform(platform), m_locations(new LocationList(this))
+    : QWidget(parent), PicFormat321(platform.images), Inet1(platform.network),
+      CommonDialog1(platform.dialogs), SkinFramework1(platform.skin), m_platform(platform),
+      m_locations(new LocationList(this))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
@@ -123,7 +124,8 @@ void Form1::buildControls()
     m_hoverShapes.insert(ListView1, PointerShape::Ordinary);
     m_hoverShapes.insert(ListView1->viewport(), PointerShape::Ordinary);
 
-    PushButton6 = button(this, "PushButton6", QStringLiteral("Add One Location"), twipsRect(120, 3250, 3840, 405));
+    PushButton6 =
+        button(this, "PushButton6", QStringLiteral("Add One Location"), twipsRect(120, 3250, 3840, 405));
     PushButton3 = button(this, "PushButton3", QStringLiteral("Load List Of Locations From File"),
                          twipsRect(4080, 3250, 3840, 405));
     PushButton1 = button(this, "PushButton1", QStringLiteral("Clear List"), twipsRect(120, 3760, 3840, 405));
@@ -179,9 +181,9 @@ void Form1::buildControls()
     }
 
     // The designed tab order; frames and the progress bar take no focus.
-    const QList<QWidget*> tabOrder = {ListView1,   PushButton6, PushButton3, PushButton1,
+    const QList<QWidget*> tabOrder = {ListView1,    PushButton6, PushButton3, PushButton1,
                                       PushButton17, PushButton4, Text1,       PushButton2,
-                                      HScroll1,    Text2,       PushButton5, Slider1};
+                                      HScroll1,     Text2,       PushButton5, Slider1};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     for (QWidget* f : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Frame2),
@@ -198,8 +200,10 @@ void Form1::connectHandlers()
     connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
     connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
     connect(PushButton17, &QPushButton::clicked, this, &Form1::PushButton17_Click);
-    connect(Text1, &QLineEdit::textChanged, this, [this] { unguarded("Text1_Change", [this] { Text1_Change(); }); });
-    connect(Text2, &QLineEdit::textChanged, this, [this] { unguarded("Text2_Change", [this] { Text2_Change(); }); });
+    connect(Text1, &QLineEdit::textChanged, this,
+            [this] { unguarded("Text1_Change", [this] { Text1_Change(); }); });
+    connect(Text2, &QLineEdit::textChanged, this,
+            [this] { unguarded("Text2_Change", [this] { Text2_Change(); }); });
     connect(HScroll1, &QScrollBar::valueChanged, this,
             [this] { unguarded("HScroll1_Change", [this] { HScroll1_Change(); }); });
     connect(Slider1, &QSlider::valueChanged, this,
@@ -268,8 +272,9 @@ void Form1::PushButton4_Click()
     Guard g(m_platform.window, QStringLiteral("PushButton4_Click"));
     g(100, [&] {
         m_platform.window.messageBox(
-            QStringLiteral("Londonderry UK or Londonderry NH USA or any other Google Maps \"search\" location is "
-                           "acceptable.\r\rQuestions? Please contact Team Tamberlyn at ") +
+            QStringLiteral(
+                "Londonderry UK or Londonderry NH USA or any other Google Maps \"search\" location is "
+                "acceptable.\r\rQuestions? Please contact Team Tamberlyn at ") +
                 QString::fromUtf8(BuildConfig::ContactUrl),
             MessageStyle::OkOnly);
     });

@@ -63,7 +63,7 @@ public:
     QSlider* Slider1 = nullptr;
     QGroupBox* Frame1 = nullptr; // Save Results To This Folder
     QLineEdit* Text1 = nullptr;
-    QPushButton* PushButton2 = nullptr; // "..."
+    QPushButton* PushButton2 = nullptr;  // "..."
     QPushButton* PushButton17 = nullptr; // Start Savings As JPG
     TextProgressBar* ProgressBar1 = nullptr;
 

@@ -1,17 +1,18 @@
 #include "capture/NumberText.h"
 
 #include <QByteArray>
+#include <QLocale>
 
 #include <cfloat>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 
 namespace {
 
 bool isBlank(QChar c)
 {
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r');
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
+           c == QLatin1Char('\r');
 }
 
 bool isDigit(QChar c)
@@ -87,10 +88,12 @@ double toDouble(const QByteArray& ascii)
 {
     if (ascii.isEmpty())
         return 0;
-    const double value = std::strtod(ascii.constData(), nullptr);
+    // The C locale: a "." is the decimal point whatever the user's settings say.
+    bool ok = false;
+    const double value = QLocale::c().toDouble(QString::fromLatin1(ascii), &ok);
     if (std::isinf(value))
         return value > 0 ? DBL_MAX : -DBL_MAX;
-    return value;
+    return ok ? value : 0.0; // too small to hold: zero
 }
 
 } // namespace
@@ -117,7 +120,8 @@ std::optional<int> WholeNumber(const QString& text)
     if (!IsNumeric(text))
         return std::nullopt;
     qsizetype consumed = 0;
-    const double value = std::nearbyint(toDouble(numberPrefix(text, false, &consumed))); // rounds half to even
+    const double value =
+        std::nearbyint(toDouble(numberPrefix(text, false, &consumed))); // rounds half to even
     if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
         return std::nullopt;
     return static_cast<int>(value);

@@ -8,7 +8,8 @@ void Form1::PushButton6_Click()
 {
     Guard g(m_platform.window, QStringLiteral("PushButton6_Click"));
     QString answer;
-    g.assign(106, answer, [&] { return m_platform.window.inputBox(QStringLiteral("Enter zip code to add: ")); });
+    g.assign(106, answer,
+             [&] { return m_platform.window.inputBox(QStringLiteral("Enter zip code to add: ")); });
     if (g.test(108, [&] { return answer.isEmpty(); }))
         return;
     g(110, [&] { m_locations->append(answer); });

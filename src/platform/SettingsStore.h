@@ -13,5 +13,6 @@ public:
                          const QString& defaultValue) = 0;
 
     // Creates or replaces the value; on disk when this returns. Throws PlatformError on failure.
-    virtual void store(const QString& app, const QString& section, const QString& key, const QString& value) = 0;
+    virtual void store(const QString& app, const QString& section, const QString& key,
+                       const QString& value) = 0;
 };

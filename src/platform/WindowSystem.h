@@ -6,7 +6,12 @@ class QWidget;
 class QCursor;
 
 // Pointer shapes of the main window, numbered as the classic pointer property numbers them.
-enum class PointerShape { Ordinary = 0, Busy = 11, Custom = 99 };
+enum class PointerShape
+{
+    Ordinary = 0,
+    Busy = 11,
+    Custom = 99
+};
 
 // Message box styles: the button set plus the icon, as the classic message box call adds them.
 namespace MessageStyle {

@@ -47,7 +47,8 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QRect>("twips");
         auto row = [](const char* name, const char* caption, int l, int t, int w, int h) {
-            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(caption) << QRect(l, t, w, h);
+            QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(caption)
+                                << QRect(l, t, w, h);
         };
         row("PushButton4", "Help", 120, 120, 7800, 405);
         row("ListView1", "", 120, 630, 7800, 2535);
@@ -101,16 +102,18 @@ private slots:
         QCOMPARE(form->HScroll1->maximum(), 18);
         QCOMPARE(form->Slider1->value(), 85);
         QCOMPARE(form->Slider1->pageStep(), 5);
-        QCOMPARE(form->ListView1->toolTip(), QStringLiteral("Double-click item to remove it. Move | line to right and "
-                                                            "out of window to reveal full names."));
+        QCOMPARE(form->ListView1->toolTip(),
+                 QStringLiteral("Double-click item to remove it. Move | line to right and "
+                                "out of window to reveal full names."));
         QCOMPARE(form->ProgressBar1->percent(), 0.0);
     }
 
     void tabOrder()
     {
-        const QList<QWidget*> expected = {form->ListView1,   form->PushButton6, form->PushButton3, form->PushButton1,
-                                          form->PushButton17, form->PushButton4, form->Text1,       form->PushButton2,
-                                          form->HScroll1,    form->Text2,       form->PushButton5, form->Slider1};
+        const QList<QWidget*> expected = {form->ListView1,   form->PushButton6,  form->PushButton3,
+                                          form->PushButton1, form->PushButton17, form->PushButton4,
+                                          form->Text1,       form->PushButton2,  form->HScroll1,
+                                          form->Text2,       form->PushButton5,  form->Slider1};
         // The next widget that Tab reaches, skipping those that take no focus.
         auto nextTabStop = [](QWidget* w) {
             do
@@ -129,9 +132,10 @@ private slots:
         form->PushButton4->click();
         QCOMPARE(fake->window.boxes.size(), size_t(1));
         const auto& box = fake->window.boxes.front();
-        QCOMPARE(box.text, QStringLiteral("Londonderry UK or Londonderry NH USA or any other Google Maps \"search\" "
-                                          "location is acceptable.\r\rQuestions? Please contact Team Tamberlyn at ") +
-                               QString::fromUtf8(BuildConfig::ContactUrl));
+        QCOMPARE(box.text,
+                 QStringLiteral("Londonderry UK or Londonderry NH USA or any other Google Maps \"search\" "
+                                "location is acceptable.\r\rQuestions? Please contact Team Tamberlyn at ") +
+                     QString::fromUtf8(BuildConfig::ContactUrl));
         QCOMPARE(box.style, 0);
         QCOMPARE(box.title, QStringLiteral("Orrowdale"));
     }
@@ -156,8 +160,9 @@ private slots:
         hoverOver(form->PushButton17);
         hoverOver(form.get());
         QCOMPARE(fake->window.pointers,
-                 (std::vector<PointerShape>{PointerShape::Custom, PointerShape::Ordinary, PointerShape::Custom,
-                                            PointerShape::Ordinary, PointerShape::Custom, PointerShape::Ordinary}));
+                 (std::vector<PointerShape>{PointerShape::Custom, PointerShape::Ordinary,
+                                            PointerShape::Custom, PointerShape::Ordinary,
+                                            PointerShape::Custom, PointerShape::Ordinary}));
     }
 
     void busyPointerStaysBusy()

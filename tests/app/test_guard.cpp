@@ -24,9 +24,10 @@ private slots:
                       QStringLiteral("Permission denied"));
         QCOMPARE(window.boxes.size(), size_t(1));
         const auto& box = window.boxes.front();
-        QCOMPARE(box.text, QStringLiteral("Permission denied\r\nin Kestrelby2016/11/03.Form1.PushButton2_Click at "
-                                          "line 104\r\rPlease email screenshot of this message to ") +
-                               QString::fromUtf8(BuildConfig::SupportEmail));
+        QCOMPARE(box.text,
+                 QStringLiteral("Permission denied\r\nin Kestrelby2016/11/03.Form1.PushButton2_Click at "
+                                "line 104\r\rPlease email screenshot of this message to ") +
+                     QString::fromUtf8(BuildConfig::SupportEmail));
         QCOMPARE(box.style, 48);
         QCOMPARE(box.title, QStringLiteral("Application Error"));
     }
@@ -60,8 +61,9 @@ private slots:
             throw 42;
         });
         QCOMPARE(window.boxes.size(), size_t(1));
-        QVERIFY(window.boxes.front().text.startsWith(description + QStringLiteral("\r\nin Kestrelby2016/11/03.Form1."
-                                                                                 "Form_Load at line 152")));
+        QVERIFY(window.boxes.front().text.startsWith(description +
+                                                     QStringLiteral("\r\nin Kestrelby2016/11/03.Form1."
+                                                                    "Form_Load at line 152")));
     }
 
     void plainStatementGoesOnWithTheNext()
@@ -69,7 +71,10 @@ private slots:
         QStringList ran;
         Guard g(window, QStringLiteral("PushButton5_Click"));
         g(100, [&] { ran << "100"; });
-        g(102, [&] { fail("no room"); ran << "102"; });
+        g(102, [&] {
+            fail("no room");
+            ran << "102";
+        });
         g(104, [&] { ran << "104"; });
         QCOMPARE(ran, QStringList({"100", "104"}));
         QCOMPARE(window.boxes.size(), size_t(1));

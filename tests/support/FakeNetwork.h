@@ -13,8 +13,8 @@
 class FakeNetwork : public Network
 {
 public:
-    QHash<QString, QByteArray> answers; // url -> body
-    QStringList requests;               // every URL asked for, in order
+    QHash<QString, QByteArray> answers;                // url -> body
+    QStringList requests;                              // every URL asked for, in order
     std::function<QByteArray(const QString&)> onFetch; // overrides answers when set
 
     void downloadToFile(const QString& url, const QString& path) override

@@ -28,12 +28,13 @@ QString QtSettingsStore::read(const QString& app, const QString& section, const 
     return value.isValid() ? value.toString() : defaultValue;
 }
 
-void QtSettingsStore::store(const QString& app, const QString& section, const QString& key, const QString& value)
+void QtSettingsStore::store(const QString& app, const QString& section, const QString& key,
+                            const QString& value)
 {
     QSettings settings = open(app);
     settings.setValue(section + QLatin1Char('/') + key, value);
     settings.sync();
     if (settings.status() != QSettings::NoError)
-        throw PlatformError(QStringLiteral("The setting \"%1\" could not be saved to %2")
-                                .arg(key, settings.fileName()));
+        throw PlatformError(
+            QStringLiteral("The setting \"%1\" could not be saved to %2").arg(key, settings.fileName()));
 }

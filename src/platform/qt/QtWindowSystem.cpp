@@ -50,7 +50,8 @@ QCursor QtWindowSystem::loadCursor(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw PlatformError(QStringLiteral("Cannot open the pointer file %1: %2").arg(path, file.errorString()));
+        throw PlatformError(
+            QStringLiteral("Cannot open the pointer file %1: %2").arg(path, file.errorString()));
     const QByteArray bytes = file.read(1 << 20);
     // A cursor file: a six-byte header (0, type 2, image count), then one 16-byte entry per
     // image whose planes and bit-count fields hold the hotspot.

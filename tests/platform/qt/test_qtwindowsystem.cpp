@@ -40,7 +40,8 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<int>("icon");
         QTest::addColumn<QString>("shownTitle");
-        QTest::newRow("plain, application title") << 0 << QString() << int(QMessageBox::NoIcon) << "Orrowdale";
+        QTest::newRow("plain, application title")
+            << 0 << QString() << int(QMessageBox::NoIcon) << "Orrowdale";
         QTest::newRow("warning, own title")
             << 48 << QStringLiteral("Application Error") << int(QMessageBox::Warning) << "Application Error";
     }
