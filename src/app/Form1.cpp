@@ -173,6 +173,20 @@ void Form1::buildControls()
     ProgressBar1->setGeometry(twipsRect(120, 7460, 7800, 405));
     ProgressBar1->setText(QStringLiteral("Progress Bar"));
 
+    // Screen readers: captions speak for the buttons and frames; the rest get a short name.
+    for (QPushButton* b : findChildren<QPushButton*>())
+        b->setAccessibleName(b->text());
+    for (QGroupBox* f : findChildren<QGroupBox*>())
+        f->setAccessibleName(f->title());
+    PushButton2->setAccessibleName(QStringLiteral("Choose the output folder"));
+    ListView1->setAccessibleName(QStringLiteral("Locations"));
+    ListView1->setAccessibleDescription(ListView1->toolTip());
+    Text2->setAccessibleName(QStringLiteral("Zoom level"));
+    HScroll1->setAccessibleName(QStringLiteral("Zoom level, 1 to 18"));
+    Slider1->setAccessibleName(QStringLiteral("JPG quality in percent"));
+    Text1->setAccessibleName(QStringLiteral("Output folder"));
+    ProgressBar1->setAccessibleName(QStringLiteral("Progress"));
+
     m_hoverShapes.insert(this, PointerShape::Ordinary);
     for (auto it = m_hoverShapes.cbegin(); it != m_hoverShapes.cend(); ++it) {
         auto* widget = static_cast<QWidget*>(it.key());

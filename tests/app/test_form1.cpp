@@ -127,6 +127,24 @@ private slots:
         QCOMPARE(form->ProgressBar1->focusPolicy(), Qt::NoFocus);
     }
 
+    void everyControlHasAnAccessibleName()
+    {
+        for (QWidget* w : form->findChildren<QWidget*>()) {
+            if (w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_")))
+                continue;
+            QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
+        }
+        QCOMPARE(form->PushButton17->accessibleName(), QStringLiteral("Start Savings As JPG"));
+    }
+
+    void buttonsWorkFromTheKeyboard()
+    {
+        form->show();
+        form->PushButton5->setFocus();
+        QTest::keyClick(form->PushButton5, Qt::Key_Space);
+        QCOMPARE(form->locations().count(), 3);
+    }
+
     void helpMessage()
     {
         form->PushButton4->click();
