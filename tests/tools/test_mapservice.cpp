@@ -1,3 +1,4 @@
+#include "MapImage.h"
 #include "MapService.h"
 #include "support/MapServiceProcess.h"
 
@@ -174,14 +175,6 @@ private slots:
         QVERIFY(service->requestTargets().constLast().endsWith(QLatin1String("&zl=3")));
     }
 
-    void page_baseOverride()
-    {
-        service->setBaseUrl(QStringLiteral("http://localhost:%1").arg(service->port()));
-        const Fetched page = get(pageUrl(base, QStringLiteral("x")));
-        QCOMPARE(references(page.body, base).size(), 0);
-        QCOMPARE(references(page.body, service->baseUrl()).size(), 1);
-    }
-
     // Pictures are drawn per search and zoom, at the size asked for, and repeat exactly.
     void image()
     {
@@ -195,8 +188,13 @@ private slots:
         QVERIFY(get(imageUrl(QStringLiteral("Londonderry UK"), 640, 640, 4)).body != a);
         QVERIFY(decoded.pixelColor(320, 320) != decoded.pixelColor(320, 300)); // not a blank picture
 
+        // A page makes the service draw its picture ahead, at the zoom last asked for: the same picture.
+        const Fetched page = get(pageUrl(base, QStringLiteral("Ahead")));
+        QCOMPARE(get(references(page.body, base).constFirst() + QStringLiteral("&zl=4")).body,
+                 encodeGif(drawMap(QStringLiteral("Ahead"), 4, QSize(640, 640))));
+
         const QStringList targets = service->requestTargets();
-        QCOMPARE(targets.size(), 5);
+        QCOMPARE(targets.size(), 7);
         QVERIFY(targets[0].endsWith(QLatin1String("&zl=4")));
         QVERIFY(targets[3].endsWith(QLatin1String("&zl=5")));
     }

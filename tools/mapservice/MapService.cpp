@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <functional>
 #include <optional>
@@ -20,6 +21,12 @@ constexpr qsizetype MaxLoggedTargets = 10'000;
 constexpr qint64 EndlessBuffered = 256 * 1024;
 constexpr int DefaultSide = 640;
 constexpr int MaxSide = 2048;
+constexpr qsizetype MaxDrawingAhead = 8;
+
+QString gifKey(const QString& search, int zoomLevel, QSize size)
+{
+    return QStringLiteral("%1x%2 %3 %4").arg(size.width()).arg(size.height()).arg(zoomLevel).arg(search);
+}
 
 const QStringList& transportFaults()
 {
@@ -204,6 +211,9 @@ private:
         }
         if (path == "/maps") {
             const QString name = fault && !fault->image ? fault->name : QString();
+            if (name.isEmpty()) {
+                m_service->prepare(search, QSize(DefaultSide, DefaultSide));
+            }
             const QByteArray small =
                 name == QLatin1String("data-ref") ? m_service->gif(search, 0, QSize(16, 16)) : QByteArray();
             deliver(Answer{200,
@@ -238,6 +248,7 @@ private:
             send(plain(400, "Bad Request", "w, h and zl must be numbers in range"));
             return;
         }
+        m_service->m_lastZoom = *zoom;
         Answer image{200, "OK", "image/gif", {}, {}};
         if (fault == QLatin1String("html")) {
             image.contentType = "text/html; charset=UTF-8";
@@ -416,6 +427,25 @@ QByteArray MapService::gif(const QString& search, int zoomLevel, QSize size)
         m_gifCache.insert(key, new QByteArray(bytes), bytes.size());
     }
     return bytes;
+}
+
+void MapService::prepare(const QString& search, QSize size)
+{
+    for (auto it = m_drawing.begin(); it != m_drawing.end();) {
+        if (it->isFinished()) {
+            m_gifCache.insert(it.key(), new QByteArray(it->result()), it->result().size());
+            it = m_drawing.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    const QString key = gifKey(search, m_lastZoom, size);
+    if (m_drawing.size() >= MaxDrawingAhead || m_drawing.contains(key) || m_gifCache.contains(key)) {
+        return;
+    }
+    m_drawing.insert(key, QtConcurrent::run([search, zoom = m_lastZoom, size] {
+                         return encodeGif(drawMap(search, zoom, size));
+                     }));
 }
 
 void MapService::record(const QByteArray& requestLine, const QByteArray& target)

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QCache>
+#include <QFuture>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -81,7 +83,7 @@ public:
     QStringList requestTargets() const { return m_targets; }
     void clearRequestTargets() { m_targets.clear(); }
 
-    // The answer to a GET of target, without faults of the transport kind. For the connection code.
+    // The GIF for a search at a zoom level and size, drawn once and then kept for a while.
     QByteArray gif(const QString& search, int zoomLevel, QSize size);
 
 signals:
@@ -91,10 +93,15 @@ signals:
 private:
     friend class MapServiceConnection;
     void record(const QByteArray& requestLine, const QByteArray& target);
+    // Starts drawing, on another thread, the picture a page's reference leads to (at the zoom
+    // level last asked for), so it is ready when the client comes for it.
+    void prepare(const QString& search, QSize size);
 
     QTcpServer m_server;
     QString m_baseOverride;
     Limits m_limits;
     QStringList m_targets;
     QCache<QString, QByteArray> m_gifCache{32 << 20};
+    QHash<QString, QFuture<QByteArray>> m_drawing;
+    int m_lastZoom = 0;
 };
