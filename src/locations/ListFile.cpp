@@ -210,6 +210,13 @@ void ListTextDecoder::finish(QString& out)
 
 void Utf8Validator::feed(QByteArrayView bytes)
 {
+    // Most lists are plain ASCII: a chunk of it between whole characters needs no decoding.
+    if (!m_decoder.midCharacter()) {
+        qsizetype ascii = 0;
+        while (ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) < 0x80)
+            ++ascii;
+        bytes = bytes.sliced(ascii);
+    }
     m_scratch.resize(0);
     m_decoder.decode(bytes, m_scratch);
 }
@@ -262,6 +269,10 @@ void RecordSplitter::feed(QStringView text, QStringList& out)
         }
     }
     if (start < n) {
+        // Grow by doubling: a line without an end may run to the end of a very large file.
+        const qsizetype needed = m_carry.size() + (n - start);
+        if (needed > m_carry.capacity())
+            m_carry.reserve(std::max(needed, 2 * m_carry.capacity()));
         m_carry.append(text.sliced(start));
         m_open = true;
     }

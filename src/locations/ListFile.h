@@ -55,6 +55,8 @@ public:
     void finish(QString& out);
     // True once any malformed input was seen.
     bool hadErrors() const { return m_errors; }
+    // True while the bytes so far end inside a character.
+    bool midCharacter() const { return m_pending > 0 || m_oddByte >= 0 || m_highSurrogate != 0; }
 
 private:
     char16_t* decodeUtf8(const unsigned char* p, const unsigned char* end, char16_t* o);
