@@ -50,7 +50,6 @@ private slots:
         QTest::newRow("NUL kept as a character")
             << QByteArray("A\0B\r\n\0", 6)
             << QStringList{QString::fromUtf16(u"A\0B", 3), QString::fromUtf16(u"\0", 1)};
-        QTest::newRow("duplicates kept") << QByteArray("A\r\nA\r\n") << QStringList{A, A};
     }
     void records()
     {
@@ -115,14 +114,6 @@ private slots:
         QFETCH(QStringList, expected);
         for (qsizetype chunk : Chunks)
             QCOMPARE(ListLocations(bytes, chunk), expected);
-    }
-
-    void byteOrderMarks()
-    {
-        QCOMPARE(DetectByteOrderMark("\xEF\xBB\xBF").length, 3);
-        QCOMPARE(DetectByteOrderMark("\xFF\xFE").encoding, ListEncoding::Utf16LE);
-        QCOMPARE(DetectByteOrderMark("\xFE\xFF").encoding, ListEncoding::Utf16BE);
-        QCOMPARE(DetectByteOrderMark("\xEF\xBB").length, 0); // cut short: no mark
     }
 
     // A device that gives its bytes, then fails: the locations completed before the failure
