@@ -24,6 +24,10 @@ void RemoveFile(WindowSystem& window, const QString& path)
     const QFileInfo info(path);
     if (info.isDir() && !info.isSymLink())
         return;
+    // A file marked read-only is left alone; here the folder's permissions alone would let
+    // it go.
+    if (!info.isSymLink() && info.exists() && !(info.permissions() & QFileDevice::WriteOwner))
+        return;
     QFile::remove(path);
 }
 

@@ -11,7 +11,7 @@ class WindowSystem;
 bool FileExists(const QString& path);
 
 // Lets the window process pending events, then deletes exactly the one file named; never a
-// folder, never a pattern. Failures are ignored.
+// folder, a read-only file or a pattern. Failures are ignored.
 void RemoveFile(WindowSystem& window, const QString& path);
 
 // True when the path names an existing folder (a final separator is allowed).

@@ -5,6 +5,8 @@
 #include <QItemSelectionModel>
 #include <QTreeView>
 
+#include <algorithm>
+
 LocationList::LocationList(QObject* parent) : QAbstractListModel(parent) {}
 
 void LocationList::append(const QString& location)
@@ -21,7 +23,10 @@ void LocationList::appendMany(QStringList locations)
         return;
     const int first = count();
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(locations.size()) - 1);
-    m_items.reserve(m_items.size() + static_cast<size_t>(locations.size()));
+    // Geometric growth: reserving the exact size on every batch would copy the whole list each time.
+    const size_t needed = m_items.size() + static_cast<size_t>(locations.size());
+    if (needed > m_items.capacity())
+        m_items.reserve(std::max(needed, 2 * m_items.capacity()));
     for (QString& location : locations)
         m_items.push_back(std::move(location));
     endInsertRows();
@@ -67,8 +72,13 @@ QVariant LocationList::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= count())
         return {};
-    if (role == Qt::DisplayRole)
-        return m_items[static_cast<size_t>(index.row())];
+    if (role == Qt::DisplayRole) {
+        // The view lays out all the text it is given; a location of a whole file's length
+        // (a list without line ends) would freeze the window while it is drawn.
+        constexpr qsizetype Shown = 4096;
+        const QString& item = m_items[static_cast<size_t>(index.row())];
+        return item.size() <= Shown ? item : item.left(Shown);
+    }
     return {};
 }
 

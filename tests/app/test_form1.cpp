@@ -249,6 +249,40 @@ private slots:
             QCOMPARE(form->locations().locationAt(1), answer);
         QVERIFY(fake->window.boxes.empty());
     }
+
+    void samplesGoBehindWhatIsThere()
+    {
+        fake->window.answers << QStringLiteral("Haverhill MA");
+        form->PushButton6->click();
+        form->PushButton5->click();
+        LocationList& list = form->locations();
+        QCOMPARE(list.count(), 4);
+        const QStringList expected = {QStringLiteral("Haverhill MA"), QStringLiteral("Londonderry NH USA"),
+                                      QStringLiteral("Haverhill MA"), QStringLiteral("Londonderry UK")};
+        for (int i = 1; i <= 4; ++i)
+            QCOMPARE(list.locationAt(i), expected[i - 1]);
+    }
+
+    // A prompt that cannot be shown is reported under its own line and adds nothing.
+    void failedPromptReportedAt106()
+    {
+        struct BrokenPrompt : FakeWindowSystem
+        {
+            QString inputBox(const QString&, const QString&) override
+            {
+                throw PlatformError(QStringLiteral("The prompt could not be shown"));
+            }
+        } window;
+        window.setApplicationTitle(QStringLiteral("Orrowdale"));
+        Platform platform{window,        fake->settings, fake->network, fake->images,
+                          fake->dialogs, fake->skin,     fake->shell};
+        Form1 other(platform);
+        other.PushButton6->click();
+        QCOMPARE(window.boxes.size(), size_t(1));
+        QVERIFY(window.boxes.front().text.startsWith(QStringLiteral(
+            "The prompt could not be shown\r\nin Kestrelby2016/11/03.Form1.PushButton6_Click at line 106")));
+        QCOMPARE(other.locations().count(), 0);
+    }
 };
 
 QTEST_MAIN(TestForm1)

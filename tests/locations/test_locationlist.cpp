@@ -23,6 +23,16 @@ private slots:
         QCOMPARE(list.data(list.index(0), Qt::DisplayRole).toString(), input[0]);
     }
 
+    void hugeLocationKeptWholeButShownCut()
+    {
+        LocationList list;
+        const QString huge(100'000, u'x');
+        list.appendMany({huge, QStringLiteral("short")});
+        QCOMPARE(list.locationAt(1), huge);
+        QCOMPARE(list.data(list.index(0), Qt::DisplayRole).toString(), huge.left(4096));
+        QCOMPARE(list.data(list.index(1), Qt::DisplayRole).toString(), QStringLiteral("short"));
+    }
+
     void positionsOutsideTheListFail()
     {
         LocationList list;

@@ -1,0 +1,156 @@
+#include "locations/ListFile.h"
+#include "platform/PlatformError.h"
+
+#include <QtTest>
+
+// How the bytes of a list file become locations, whatever the chunk size the reader uses.
+class TestListFile : public QObject
+{
+    Q_OBJECT
+
+    // Chunk sizes that put every boundary in every place for these short inputs.
+    static constexpr qsizetype Chunks[] = {1, 2, 3, 5, 1 << 16};
+
+    static QByteArray utf16(const QString& text, bool little)
+    {
+        QByteArray bytes(little ? "\xFF\xFE" : "\xFE\xFF", 2);
+        for (QChar c : text) {
+            const char lo = char(c.unicode() & 0xFF), hi = char(c.unicode() >> 8);
+            bytes.append(little ? lo : hi).append(little ? hi : lo);
+        }
+        return bytes;
+    }
+
+private slots:
+    void records_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("expected");
+        const QString A = QStringLiteral("A"), B = QStringLiteral("B"), E; // E: the empty location
+        QTest::newRow("CR LF ends a record, no empty one after the last")
+            << QByteArray("A\r\nB\r\n") << QStringList{A, B};
+        QTest::newRow("lone LF leaves an empty last location")
+            << QByteArray("A\nB\n") << QStringList{A, B, E};
+        QTest::newRow("no final line end") << QByteArray("A\nB") << QStringList{A, B};
+        QTest::newRow("blank line between CR LFs") << QByteArray("A\r\n\r\nB") << QStringList{A, E, B};
+        QTest::newRow("lone CRs") << QByteArray("A\rB\r") << QStringList{A, B};
+        QTest::newRow("CR at the very end") << QByteArray("A\r") << QStringList{A};
+        QTest::newRow("CR CR LF") << QByteArray("A\r\r\nB") << QStringList{A, E, B};
+        QTest::newRow("LF CR is a split, then an end") << QByteArray("A\n\rB") << QStringList{A, E, B};
+        QTest::newRow("LF before CR LF") << QByteArray("A\n\r\n") << QStringList{A, E};
+        QTest::newRow("mixed") << QByteArray("A\r\nB\rC\nD\n\nE\r\n")
+                               << QStringList{
+                                      A, B, QStringLiteral("C"), QStringLiteral("D"), E, QStringLiteral("E")};
+        QTest::newRow("just CR LF") << QByteArray("\r\n") << QStringList{E};
+        QTest::newRow("just LF") << QByteArray("\n") << QStringList{E, E};
+        QTest::newRow("empty file") << QByteArray() << QStringList{};
+        QTest::newRow("blanks and tabs kept")
+            << QByteArray("  Haverhill MA  \r\n\tx\t\r\n")
+            << QStringList{QStringLiteral("  Haverhill MA  "), QStringLiteral("\tx\t")};
+        QTest::newRow("NUL kept as a character")
+            << QByteArray("A\0B\r\n\0", 6)
+            << QStringList{QString::fromUtf16(u"A\0B", 3), QString::fromUtf16(u"\0", 1)};
+    }
+    void records()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, expected);
+        for (qsizetype chunk : Chunks)
+            QCOMPARE(ListLocations(bytes, chunk), expected);
+    }
+
+    void encodings_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("expected");
+        const QString zurich = QStringLiteral("Zürich"), smile = QStringLiteral("Caf\u00e9 \U0001F600");
+        QTest::newRow("UTF-8") << QByteArray("Z\xC3\xBCrich\r\n") << QStringList{zurich};
+        QTest::newRow("UTF-8, four-byte character")
+            << smile.toUtf8().append("\nx") << QStringList{smile, QStringLiteral("x")};
+        QTest::newRow("UTF-8 mark dropped")
+            << QByteArray("\xEF\xBB\xBFZ\xC3\xBCrich\r\nA") << QStringList{zurich, QStringLiteral("A")};
+        QTest::newRow("UTF-8 mark alone") << QByteArray("\xEF\xBB\xBF") << QStringList{};
+        QTest::newRow("UTF-16 LE") << utf16(zurich + QStringLiteral("\r\n") + smile + QStringLiteral("\r\n"),
+                                            true)
+                                   << QStringList{zurich, smile};
+        QTest::newRow("UTF-16 BE") << utf16(zurich + QStringLiteral("\r\n") + smile, false)
+                                   << QStringList{zurich, smile};
+        QTest::newRow("UTF-16 LE, LF inside")
+            << utf16(QStringLiteral("A\nB"), true) << QStringList{QStringLiteral("A"), QStringLiteral("B")};
+        QTest::newRow("Windows-1252") << QByteArray("Z\xFCrich\r\n\x80 5 \x93q\x94\r\n")
+                                      << QStringList{zurich, QStringLiteral("€ 5 “q”")};
+        // One byte that is not UTF-8 anywhere makes the whole file Windows-1252, even the
+        // part before it that would have read as UTF-8.
+        QTest::newRow("not UTF-8 at the end")
+            << QByteArray("\xC3\xBC\r\n\xFC") << QStringList{QStringLiteral("Ã¼"), QStringLiteral("ü")};
+        QTest::newRow("UTF-8 cut short at the end")
+            << QByteArray("ok\r\n\xE2\x82")
+            << QStringList{QStringLiteral("ok"), QStringLiteral("\u00E2\u201A")};
+        QTest::newRow("overlong UTF-8 is not UTF-8")
+            << QByteArray("\xC0\xAF") << QStringList{QStringLiteral("\u00C0\u00AF")};
+        QTest::newRow("encoded surrogate is not UTF-8")
+            << QByteArray("\xED\xA0\x80") << QStringList{QStringLiteral("í\u00A0€")};
+        QTest::newRow("undefined 1252 codes")
+            << QByteArray("\x81\x8D\x8F\x90\x9D")
+            << QStringList{QStringLiteral("\u0081\u008D\u008F\u0090\u009D")};
+        // Under a mark the encoding is settled; broken pieces become U+FFFD, the rest stays.
+        QTest::newRow("broken UTF-8 under a mark")
+            << QByteArray("\xEF\xBB\xBF"
+                          "A\xFF"
+                          "B\xE2\x82"
+                          "C\r\n\xF0\x9F")
+            << QStringList{QStringLiteral("A\uFFFDB\uFFFDC"), QStringLiteral("\uFFFD")};
+        QTest::newRow("UTF-16 odd last byte") << QByteArray("\xFF\xFE"
+                                                            "A\0B",
+                                                            5)
+                                              << QStringList{QStringLiteral("A\uFFFD")};
+        QTest::newRow("UTF-16 lone surrogates")
+            << QByteArray("\xFE\xFF\xD8\x3D\0A\xDC\0\0\r\xD8\x3D", 12)
+            << QStringList{QStringLiteral("\uFFFDA\uFFFD"), QStringLiteral("\uFFFD")};
+    }
+    void encodings()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, expected);
+        for (qsizetype chunk : Chunks)
+            QCOMPARE(ListLocations(bytes, chunk), expected);
+    }
+
+    // A device that gives its bytes, then fails: the locations completed before the failure
+    // are delivered, the broken-off one is not.
+    void readFailureKeepsWhatWasRead()
+    {
+        class FailingDevice : public QIODevice
+        {
+        public:
+            QByteArray data;
+            qint64 failAt = 0;
+
+        protected:
+            qint64 readData(char* out, qint64 max) override
+            {
+                if (pos() >= failAt) {
+                    setErrorString(QStringLiteral("Input/output error"));
+                    return -1;
+                }
+                const qint64 n = std::min({max, failAt - pos(), qint64(data.size()) - pos()});
+                std::memcpy(out, data.constData() + pos(), size_t(n));
+                return n;
+            }
+            qint64 writeData(const char*, qint64) override { return -1; }
+        };
+        FailingDevice device;
+        device.data = QByteArray("\xEF\xBB\xBF"
+                                 "A\r\nB\r\nCC\r\nD");
+        device.failAt = 10; // inside CC
+        device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        QStringList got;
+        QVERIFY_THROWS_EXCEPTION(PlatformError,
+                                 ReadListLocations(
+                                     device, [&](QStringList&& batch) { got.append(batch); }, 2, 1));
+        QCOMPARE(got, (QStringList{QStringLiteral("A"), QStringLiteral("B")}));
+    }
+};
+
+QTEST_MAIN(TestListFile)
+#include "test_listfile.moc"
