@@ -2,11 +2,14 @@
 #include "app/Settings.h"
 #include "capture/NumberText.h"
 #include "capture/Options.h"
+#include "platform/PlatformError.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSlider>
+
+#include <exception>
 
 // The zoom and JPG quality options. Setting a box's text from inside its own change handler
 // runs the handler again, nested, before the outer run goes on; so every text the box shows
@@ -19,7 +22,14 @@ QString QualityCaption(int quality)
 
 void Form1::Text2_Change()
 {
-    Settings::store(m_platform.settings, QStringLiteral("Zoom"), Text2->text());
+    // A store that fails still fails the handler, but only after the box is back in range:
+    // the capture run reads the zoom from it.
+    std::exception_ptr storeFailed;
+    try {
+        Settings::store(m_platform.settings, QStringLiteral("Zoom"), Text2->text());
+    } catch (const PlatformError&) {
+        storeFailed = std::current_exception();
+    }
     if (!IsNumeric(Text2->text()))
         Text2->setText(DecimalText(LeadingValue(Text2->text())));
     if (LeadingValue(Text2->text()) > HScroll1->maximum())
@@ -30,6 +40,8 @@ void Form1::Text2_Change()
     // could still not be read as a whole one leaves the scroll bar where it is.
     if (const auto zoom = WholeNumber(Text2->text()))
         HScroll1->setValue(*zoom);
+    if (storeFailed)
+        std::rethrow_exception(storeFailed);
 }
 
 void Form1::HScroll1_Change()
