@@ -118,10 +118,15 @@ void Form1::Form_Load()
         g.assign(138, pieces, [&] { return saved.split(QLatin1Char(';')); });
         saved = QString();
         // 140: every piece from the first to the last, however many (146 moves on to the next).
+        // The pieces reach the list together, so the view hears of them once, not once each.
+        QStringList restored;
+        restored.reserve(pieces.size());
         for (const QString& piece : std::as_const(pieces)) {
             if (g.block(142, [&] { return !piece.isEmpty(); }))
-                g(144, [&] { m_locations->append(piece); });
+                g(144, [&] { restored.append(piece); });
         }
+        pieces.clear();
+        g(144, [&] { m_locations->appendMany(std::move(restored)); });
     }
 
     g(148, [&] {

@@ -50,7 +50,15 @@ void QtSettingsStore::store(const QString& app, const QString& section, const QS
                             const QString& value)
 {
     const auto settings = open(app);
-    settings->setValue(section + QLatin1Char('/') + key, value);
+    const QString name = section + QLatin1Char('/') + key;
+    // Every write rewrites the whole file, saved list and all; a value that is already
+    // there (start-up restoring the boxes) need not cost that.
+    if (settings->status() == QSettings::NoError) {
+        const QVariant current = settings->value(name);
+        if (current.isValid() && current.typeId() == QMetaType::QString && current.toString() == value)
+            return;
+    }
+    settings->setValue(name, value);
     // The caller relies on the value being on disk when this returns.
     settings->sync();
     if (settings->status() != QSettings::NoError)
