@@ -276,8 +276,11 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 
 void Form1::closeEvent(QCloseEvent* event)
 {
+    if (!Form_QueryUnload()) {
+        event->ignore();
+        return;
+    }
     event->accept();
-    Form_QueryUnload();
     Form_Unload();
 }
 

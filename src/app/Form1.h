@@ -82,7 +82,8 @@ public:
 
     // Start-up and shut-down.
     void Form_Load();
-    void Form_QueryUnload();
+    // Saves the list; false when it could not be saved and the close should wait (once).
+    bool Form_QueryUnload();
     void Form_Unload(); // ends the program
 
     // Guarded handlers.
@@ -102,7 +103,8 @@ public:
     void Slider1_Click();
 
     // Work that must be undone if the program ends in the middle of it (a capture run's
-    // work files); run by Form_Unload before the program ends.
+    // work files); run by Form_Unload before the program ends. It must not yield: no other
+    // handler may run once the close has gone ahead.
     void setEndHook(std::function<void()> hook) { m_endHook = std::move(hook); }
 
 protected:
@@ -124,6 +126,7 @@ private:
     QHash<QObject*, PointerShape> m_hoverShapes;
     QSet<QString> m_reportedUnguarded;
     std::function<void()> m_endHook;
+    bool m_listSaveRefused = false;
 
     friend class Form1Access; // tests
 };

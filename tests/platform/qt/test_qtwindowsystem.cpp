@@ -1,3 +1,4 @@
+#include "platform/PlatformError.h"
 #include "platform/qt/QtWindowSystem.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -118,6 +120,24 @@ private slots:
         const QCursor hand(Qt::PointingHandCursor);
         ws.applyPointer(window, PointerShape::Custom, &hand);
         QCOMPARE(window.cursor().shape(), Qt::PointingHandCursor);
+    }
+
+    void ourHandPointerLoads()
+    {
+        QtWindowSystem ws;
+        const QCursor hand = ws.loadCursor(QStringLiteral(ORROWDALE_RESOURCES "/HAND-M.CUR"));
+        QCOMPARE(hand.hotSpot(), QPoint(12, 1)); // the fingertip
+        const QImage image = hand.pixmap().toImage();
+        QCOMPARE(image.size(), QSize(32, 32));
+        QCOMPARE(qAlpha(image.pixel(31, 0)), 0); // see-through around the hand
+        QCOMPARE(qAlpha(image.pixel(12, 4)), 255);
+        // An icon file is not a pointer.
+        QTemporaryDir dir;
+        QFile icon(dir.filePath(QStringLiteral("icon.cur")));
+        QVERIFY(icon.open(QIODevice::WriteOnly));
+        icon.write(QByteArray("\0\0\1\0\1\0 \0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 22));
+        icon.close();
+        QVERIFY_THROWS_EXCEPTION(PlatformError, ws.loadCursor(icon.fileName()));
     }
 };
 
