@@ -8,6 +8,7 @@
 // zoom in Text2/HScroll1 and the quality in Slider1; the settings store keeps copies for
 // the next start. Everything outside the program is reached through m_platform.
 
+#include "BuildConfig.h"
 #include "platform/Platform.h"
 
 #include <QCursor>
@@ -105,6 +106,10 @@ public:
     // work files); run by Form_Unload before the program ends.
     void setEndHook(std::function<void()> hook) { m_endHook = std::move(hook); }
 
+    // The map service the capture run asks; tests point it at a server of their own.
+    const QString& mapBaseUrl() const { return m_mapBaseUrl; }
+    void setMapBaseUrl(const QString& url) { m_mapBaseUrl = url; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -124,6 +129,8 @@ private:
     QHash<QObject*, PointerShape> m_hoverShapes;
     QSet<QString> m_reportedUnguarded;
     std::function<void()> m_endHook;
+    QString m_mapBaseUrl = QString::fromUtf8(BuildConfig::MapBaseUrl);
+    bool m_captureRunning = false;
 
     friend class Form1Access; // tests
 };
