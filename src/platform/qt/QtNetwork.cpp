@@ -70,7 +70,8 @@ void QtNetwork::fetch(const QString& address, const std::function<void(const QBy
     const auto fail = [&](const QString& reason) {
         if (failure.isEmpty())
             failure = reason;
-        reply->abort();
+        // Not from inside the reply's own signal: Qt may still be recording its own error.
+        QMetaObject::invokeMethod(reply.get(), &QNetworkReply::abort, Qt::QueuedConnection);
     };
     const auto status = [&] { return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(); };
     const auto checkHeaders = [&] {
@@ -135,6 +136,13 @@ void QtNetwork::fetch(const QString& address, const std::function<void(const QBy
 
     if (!failure.isEmpty())
         throw failed(failure);
+    if (reply->error() == QNetworkReply::ProtocolUnknownError) {
+        // Qt refuses to follow a redirect to another scheme; say where it pointed.
+        const QUrl target = QUrl::fromEncoded(reply->rawHeader("Location"));
+        if (!target.isEmpty())
+            throw failed(QStringLiteral("redirected to \"%1\", which is not an http or https address")
+                             .arg(url.resolved(target).toString()));
+    }
     if (reply->error() == QNetworkReply::TooManyRedirectsError)
         throw failed(QStringLiteral("more than %1 redirects").arg(MaxRedirects));
     if (reply->error() != QNetworkReply::NoError)
