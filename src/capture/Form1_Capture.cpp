@@ -178,14 +178,14 @@ void Form1::PushButton17_Click()
             PageLines lines(page);
             // A page that can't be read is reported once and its scan ends there.
             while (opened && g.test(126, [&] { return !lines.atEnd(); })) {
-                QByteArray line;
+                QByteArrayView line;
                 if (!g.test(128, [&] {
                         line = lines.next();
                         return true;
                     }))
                     break;
                 qsizetype p = -1;
-                g(130, [&] { p = QByteArrayView(line).indexOf(pattern); });
+                g(130, [&] { p = FindPattern(line, pattern); });
                 if (g.test(132, [&] { return p < 0; }))
                     continue;
                 g(134, [&] { p += 8; }); // past "img src=", to the base URL
