@@ -303,10 +303,9 @@ private slots:
             fake->shell.variables.insert(QStringLiteral("TEMP"), temp->filePath(QStringLiteral("gone")));
         if (fault == u"folder")
             bad = QString(300, u'x'); // longer than a file name may be
-        if (fault == u"zoom") {
-            int yields = 0;
+        int yields = 0;
+        if (fault == u"zoom")
             fake->window.onYield = [&] { form->Text2->setText(++yields <= 6 ? "abc" : "1"); };
-        }
         const QString cwd = QDir::currentPath();
         QDir::setCurrent(out->path());
         run({bad, QStringLiteral("good")});
