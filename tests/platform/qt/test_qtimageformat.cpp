@@ -94,14 +94,6 @@ private slots:
         QCOMPARE(QDir(dir->path()).count(), 5u);
     }
 
-    void qualityShowsInTheFile()
-    {
-        put("in.bmp", Encoded(Picture(), "bmp"));
-        images.bitmapToJpeg(path("in.bmp"), path("low.jpg"), 1);
-        images.bitmapToJpeg(path("in.bmp"), path("high.jpg"), 100);
-        QVERIFY(contents("low.jpg").size() < contents("high.jpg").size());
-    }
-
     void refuses_data()
     {
         QTest::addColumn<QByteArray>("source");

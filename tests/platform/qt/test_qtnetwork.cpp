@@ -185,15 +185,6 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(PlatformError, network.downloadToFile(url, page));
         QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     }
-
-    void unwritablePage()
-    {
-        QVERIFY_THROWS_EXCEPTION(PlatformError,
-                                 network.downloadToFile(server.url(QStringLiteral("/ok")),
-                                                        dir.filePath(QStringLiteral("no/map.html"))));
-        QVERIFY_THROWS_EXCEPTION(PlatformError,
-                                 network.downloadToFile(server.url(QStringLiteral("/ok")), QString()));
-    }
 };
 
 QTEST_MAIN(TestQtNetwork)
