@@ -8,6 +8,7 @@
 // zoom in Text2/HScroll1 and the quality in Slider1; the settings store keeps copies for
 // the next start. Everything outside the program is reached through m_platform.
 
+#include "BuildConfig.h"
 #include "platform/Platform.h"
 
 #include <QCursor>
@@ -107,6 +108,10 @@ public:
     // handler may run once the close has gone ahead.
     void setEndHook(std::function<void()> hook) { m_endHook = std::move(hook); }
 
+    // The map service the capture run asks; tests point it at a server of their own.
+    const QString& mapBaseUrl() const { return m_mapBaseUrl; }
+    void setMapBaseUrl(const QString& url) { m_mapBaseUrl = url; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -127,6 +132,8 @@ private:
     QSet<QString> m_reportedUnguarded;
     std::function<void()> m_endHook;
     bool m_listSaveRefused = false;
+    QString m_mapBaseUrl = QString::fromUtf8(BuildConfig::MapBaseUrl);
+    bool m_captureRunning = false;
 
     friend class Form1Access; // tests
 };

@@ -2,12 +2,99 @@
 
 #include "platform/PlatformError.h"
 
-void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString&)
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QSaveFile>
+
+namespace {
+
+QString Shown(const QString& path)
 {
-    throw PlatformError(QStringLiteral("Cannot convert %1: not available yet").arg(sourcePath));
+    return QDir::toNativeSeparators(path);
 }
 
-void QtImageFormat::bitmapToJpeg(const QString& bitmapPath, const QString&, int)
+// The format the file's first bytes announce, among those we decode; empty for anything else.
+QByteArray SniffFormat(QFile& file)
 {
-    throw PlatformError(QStringLiteral("Cannot convert %1: not available yet").arg(bitmapPath));
+    const QByteArray head = file.peek(8);
+    if (head.startsWith("GIF87a") || head.startsWith("GIF89a"))
+        return "gif";
+    if (head.startsWith("\x89PNG\r\n\x1a\n"))
+        return "png";
+    if (head.startsWith("\xff\xd8\xff"))
+        return "jpeg";
+    if (head.startsWith("BM"))
+        return "bmp";
+    return {};
+}
+
+QString FormatNames(const QList<QByteArray>& formats)
+{
+    QStringList names;
+    for (const QByteArray& f : formats)
+        names << QString::fromLatin1(f).toUpper();
+    return names.join(QStringLiteral(" or "));
+}
+
+// Reads the image at path, accepting only the given formats.
+QImage Decode(const QString& path, const QList<QByteArray>& accepted)
+{
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        throw PlatformError(
+            QStringLiteral("Cannot open the image file \"%1\": %2").arg(Shown(path), file.errorString()));
+    if (file.size() == 0)
+        throw PlatformError(QStringLiteral("The image file \"%1\" is empty").arg(Shown(path)));
+    const QByteArray format = SniffFormat(file);
+    if (!accepted.contains(format))
+        throw PlatformError(
+            QStringLiteral("The file \"%1\" is not a %2 image").arg(Shown(path), FormatNames(accepted)));
+
+    QImageReader reader(&file, format);
+    reader.setAutoDetectImageFormat(false);
+    // A header can promise any size; refuse what Qt would refuse to allocate before decoding.
+    const QSize size = reader.size();
+    const qint64 limit = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
+    if (size.isValid() && limit > 0 && qint64(size.width()) * size.height() * 4 > limit)
+        throw PlatformError(
+            QStringLiteral("The image \"%1\" declares %2 x %3 pixels, more than %4 MB of memory")
+                .arg(Shown(path))
+                .arg(size.width())
+                .arg(size.height())
+                .arg(QImageReader::allocationLimit()));
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        throw PlatformError(
+            QStringLiteral("Cannot read the image \"%1\": %2").arg(Shown(path), reader.errorString()));
+    return image;
+}
+
+void Encode(const QImage& image, const QString& path, const char* format, int quality)
+{
+    QSaveFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::WriteOnly))
+        throw PlatformError(QStringLiteral("Cannot create \"%1\": %2").arg(Shown(path), file.errorString()));
+    QImageWriter writer(&file, format);
+    writer.setQuality(quality);
+    if (!writer.write(image))
+        throw PlatformError(QStringLiteral("Cannot write \"%1\": %2").arg(Shown(path), writer.errorString()));
+    if (!file.commit())
+        throw PlatformError(QStringLiteral("Cannot write \"%1\": %2").arg(Shown(path), file.errorString()));
+}
+
+} // namespace
+
+void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString& bitmapPath)
+{
+    const QImage image = Decode(sourcePath, {"gif", "png", "jpeg", "bmp"});
+    Encode(image, bitmapPath, "bmp", -1);
+}
+
+void QtImageFormat::bitmapToJpeg(const QString& bitmapPath, const QString& jpegPath, int quality)
+{
+    const QImage image = Decode(bitmapPath, {"bmp"});
+    Encode(image, jpegPath, "jpeg", quality);
 }
