@@ -226,24 +226,14 @@ void Form1::connectHandlers()
 
 void Form1::unguarded(const char* handler, const std::function<void()>& body)
 {
-    QString description;
-    try {
-        body();
+    const auto failure = FailureOf(body);
+    if (!failure)
         return;
-    } catch (const ProgramEnded&) {
-        throw;
-    } catch (const PlatformError& e) {
-        description = e.description();
-    } catch (const std::exception& e) {
-        description = QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        description = QStringLiteral("Unexpected failure of unknown kind");
-    }
     const QString name = QString::fromLatin1(handler);
     if (m_reportedUnguarded.contains(name))
         return;
     m_reportedUnguarded.insert(name);
-    m_platform.window.messageBox(description, MessageStyle::Exclamation);
+    m_platform.window.messageBox(*failure, MessageStyle::Exclamation);
 }
 
 void Form1::setPointerShape(PointerShape shape)

@@ -6,10 +6,29 @@
 #include "platform/WindowSystem.h"
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 // Shows the "Application Error" box for a failed statement of a guarded handler.
 void ReportFailure(WindowSystem& window, const QString& errorLocation, int line, const QString& description);
+
+// Runs body and gives the description of its failure, or nothing when it succeeded. Every
+// failure counts, ours or not; only the end of the program passes through.
+template <typename F> std::optional<QString> FailureOf(F&& body)
+{
+    try {
+        std::forward<F>(body)();
+        return std::nullopt;
+    } catch (const ProgramEnded&) {
+        throw;
+    } catch (const PlatformError& e) {
+        return e.description();
+    } catch (const std::exception& e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("Unexpected failure of unknown kind");
+    }
+}
 
 // The guard of one guarded handler. Each statement runs through it with its line number,
 // so a handler reads top to bottom with the numbers beside its statements:
@@ -62,20 +81,8 @@ public:
 private:
     template <typename F> void run(int line, F&& body)
     {
-        QString description;
-        try {
-            body();
-            return;
-        } catch (const ProgramEnded&) {
-            throw;
-        } catch (const PlatformError& e) {
-            description = e.description();
-        } catch (const std::exception& e) {
-            description = QString::fromLocal8Bit(e.what());
-        } catch (...) {
-            description = QStringLiteral("Unexpected failure of unknown kind");
-        }
-        ReportFailure(m_window, m_location, line, description);
+        if (const auto failure = FailureOf(std::forward<F>(body)))
+            ReportFailure(m_window, m_location, line, *failure);
     }
 
     WindowSystem& m_window;
