@@ -81,8 +81,18 @@ private slots:
     }
     void cleanup() { form.reset(); }
 
+    // The samples, watched at every yield: six a location, the bar at i/n from the start of
+    // location i, a work folder for the user alone.
     void samples()
     {
+        QList<double> progress;
+        QStringList captions, workFolders;
+        fake->window.onYield = [&] {
+            progress << form->ProgressBar1->percent();
+            captions << form->ProgressBar1->text();
+            for (const QFileInfo& f : QDir(temp->path()).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+                workFolders << QString::number(int(f.permissions()), 16);
+        };
         form->PushButton5->click();
         run({});
         QCOMPARE(reports(), Reports{});
@@ -90,6 +100,14 @@ private slots:
         QCOMPARE(files(out->path()), jpgs);
         for (const QString& jpg : jpgs)
             QCOMPARE(QImage(result(jpg)).size(), QSize(640, 640));
+        QCOMPARE(progress, (QList<double>{0, 33, 33, 33, 33, 33, 100.0 / 3, 66, 66, 66, 66, 66, 200.0 / 3,
+                                          100, 100, 100, 100, 100}));
+        QCOMPARE(captions.last(), QStringLiteral("Processing: Londonderry UK"));
+        QCOMPARE(workFolders, QStringList(18, QStringLiteral("7700")));
+        QCOMPARE(form->ProgressBar1->percent(), 0.0);
+        QCOMPARE(form->ProgressBar1->text(), QStringLiteral("Progress Bar"));
+        QCOMPARE(fake->window.pointers,
+                 (std::vector<PointerShape>{PointerShape::Busy, PointerShape::Ordinary}));
     }
 
     void namesAndZoom_data()
@@ -97,26 +115,48 @@ private slots:
         QTest::addColumn<QStringList>("locations");
         QTest::addColumn<QString>("zoom");
         QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("imageRequest");
-        QTest::newRow("replaced characters") << QStringList{"Route 1/Main St?"} << "1"
-                                             << "Route 1 Main St _1.jpg"
-                                             << "/mapdata?oi=map&q=Route%201%2FMain%20St%3F&w=640&h=640&zl=0";
-        QTest::newRow("twice, zoom 5") << QStringList{"Haverhill MA", " Haverhill MA "} << "5"
-                                       << "Haverhill MA_5.jpg"
-                                       << "/mapdata?oi=map&q=Haverhill%20MA&w=640&h=640&zl=4";
+        QTest::addColumn<QString>("query"); // the search as the service must receive it
+        QTest::addColumn<QString>("zl");
+        QTest::newRow("replaced") << QStringList{"Route 1/Main St?"} << "1"
+                                  << "Route 1 Main St _1.jpg"
+                                  << "Route%201%2FMain%20St%3F"
+                                  << "0";
+        QTest::newRow("twice, trimmed") << QStringList{"Haverhill MA", " Haverhill MA "} << "5"
+                                        << "Haverhill MA_5.jpg"
+                                        << "Haverhill%20MA"
+                                        << "4";
+        QTest::newRow("query characters") << QStringList{"a#b&c+d e"} << "1"
+                                          << "a#b&c+d e_1.jpg"
+                                          << "a%23b%26c%2Bd%20e"
+                                          << "0";
+        QTest::newRow("all six, others stay") << QStringList{"a/b*c?d<e>f|g:\\\"."} << "18"
+                                              << "a b c d e f g:\\\"._18.jpg"
+                                              << "a%2Fb%2Ac%3Fd%3Ce%3Ef%7Cg%3A%5C%22."
+                                              << "17";
+        QTest::newRow("empty") << QStringList{""} << "1"
+                               << "_1.jpg"
+                               << ""
+                               << "0";
+        QTest::newRow("half to even") << QStringList{"x"} << "2.5"
+                                      << "x_2.jpg"
+                                      << "x"
+                                      << "1";
     }
     void namesAndZoom()
     {
         QFETCH(QStringList, locations);
         QFETCH(QString, zoom);
-        QFETCH(QString, imageRequest);
+        QFETCH(QString, query);
+        QFETCH(QString, zl);
+        form->Text2->setText(zoom.left(1)); // past the box's own rounding
         form->Text2->setText(zoom);
         const qsizetype before = service.requestTargets().size();
         run(locations);
         QCOMPARE(reports(), Reports{});
         QTEST(files(out->path()).join(u'|'), "file");
-        QCOMPARE(service.requestTargets().mid(before).filter(QStringLiteral("/mapdata?")),
-                 QStringList(locations.size(), imageRequest));
+        const QStringList pair{"/maps?f=q&source=s_q&output=html&hl=en&q=" + query + "&zoom=1",
+                               "/mapdata?oi=map&q=" + query + "&w=640&h=640&zl=" + zl};
+        QCOMPARE(service.requestTargets().mid(before), locations.size() == 1 ? pair : pair + pair);
     }
 
     void quality()
