@@ -1,6 +1,7 @@
 #include "platform/qt/QtImageFormat.h"
 
 #include "platform/PlatformError.h"
+#include "platform/qt/WorkFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -130,7 +131,13 @@ void Encode(const QImage& image, const QString& path, const char* format, int qu
 void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString& bitmapPath)
 {
     const QImage image = Decode(sourcePath, {"gif", "png", "jpeg", "bmp"});
-    Encode(image, bitmapPath, "bmp", -1);
+    // The bitmap is a work file: whole or absent, but not worth a wait for the disk.
+    WriteWorkFile(bitmapPath, [&](QIODevice& file) {
+        QImageWriter writer(&file, "bmp");
+        if (!writer.write(image))
+            throw PlatformError(
+                QStringLiteral("Cannot write \"%1\": %2").arg(Shown(bitmapPath), writer.errorString()));
+    });
 }
 
 void QtImageFormat::bitmapToJpeg(const QString& bitmapPath, const QString& jpegPath, int quality)
