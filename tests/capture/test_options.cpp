@@ -28,22 +28,14 @@ private slots:
         QTest::addColumn<QStringList>("stored");
         QTest::newRow("abc") << QStringList{"abc"} << "1" << 1 << QStringList{"abc", "0", "1"};
         QTest::newRow("25 typed") << QStringList{"2", "25"} << "18" << 18 << QStringList{"2", "25", "18"};
-        QTest::newRow("0") << QStringList{"0"} << "1" << 1 << QStringList{"0", "1"};
         QTest::newRow("-3") << QStringList{"-3"} << "1" << 1 << QStringList{"-3", "1"};
-        QTest::newRow("minus alone") << QStringList{"-"} << "1" << 1 << QStringList{"-", "0", "1"};
         QTest::newRow("12abc") << QStringList{"12abc"} << "12" << 12 << QStringList{"12abc", "12"};
-        QTest::newRow("emptied") << QStringList{""} << "1" << 1 << QStringList{"", "0", "1"};
         QTest::newRow("2.5 moves the bar") << QStringList{"2.5"} << "2" << 2 << QStringList{"2.5", "2"};
         QTest::newRow("2 then .5") << QStringList{"2", "2.5"} << "2.5" << 2 << QStringList{"2", "2.5"};
         QTest::newRow("3.5 to even") << QStringList{"3.5"} << "4" << 4 << QStringList{"3.5", "4"};
         QTest::newRow("1,5") << QStringList{"1,5"} << "1" << 1 << QStringList{"1,5", "1"};
-        QTest::newRow("1e400") << QStringList{"1e400"} << "18" << 18 << QStringList{"1e400", "18"};
-        QTest::newRow("20 nines") << QStringList{"99999999999999999999"} << "18" << 18
-                                  << QStringList{"99999999999999999999", "18"};
         QTest::newRow("1e400x") << QStringList{"1e400x"} << "18" << 18
                                 << QStringList{"1e400x", "1.7976931348623157e+308", "18"};
-        QTest::newRow(".") << QStringList{"."} << "1" << 1 << QStringList{".", "0", "1"};
-        QTest::newRow("+.e") << QStringList{"+.e"} << "1" << 1 << QStringList{"+.e", "0", "1"};
     }
     void zoomBox()
     {

@@ -1,6 +1,7 @@
 #include "platform/qt/QtImageFormat.h"
 
 #include "platform/PlatformError.h"
+#include "platform/qt/WorkFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,6 +32,40 @@ QByteArray SniffFormat(QFile& file)
     return {};
 }
 
+// Walks a GIF's blocks up to its trailer. Qt's reader paints whatever a cut-off GIF lacks as
+// blank and calls it a picture; a map with a blank half is worse than a reported failure.
+bool IsCompleteGif(const QByteArray& gif)
+{
+    const qsizetype size = gif.size();
+    const auto colorTableSize = [](uchar flags) { return (flags & 0x80) ? 3 * (2 << (flags & 0x07)) : 0; };
+    // Data sub-blocks: a length byte, that many bytes, until a zero length.
+    const auto skipSubBlocks = [&](qsizetype at) -> qsizetype {
+        while (at < size && gif[at] != 0)
+            at += 1 + uchar(gif[at]);
+        return at < size ? at + 1 : -1;
+    };
+    if (size < 13)
+        return false;
+    qsizetype at = 13 + colorTableSize(uchar(gif[10]));
+    while (at >= 0 && at < size) {
+        switch (uchar(gif[at])) {
+        case 0x3b: // trailer
+            return true;
+        case 0x21: // extension: its label, then its sub-blocks
+            at = skipSubBlocks(at + 2);
+            break;
+        case 0x2c: // image: descriptor, local colours, LZW code size, then the data
+            if (at + 10 > size)
+                return false;
+            at = skipSubBlocks(at + 10 + colorTableSize(uchar(gif[at + 9])) + 1);
+            break;
+        default:
+            return false;
+        }
+    }
+    return false;
+}
+
 QString FormatNames(const QList<QByteArray>& formats)
 {
     QStringList names;
@@ -52,6 +87,12 @@ QImage Decode(const QString& path, const QList<QByteArray>& accepted)
     if (!accepted.contains(format))
         throw PlatformError(
             QStringLiteral("The file \"%1\" is not a %2 image").arg(Shown(path), FormatNames(accepted)));
+
+    if (format == "gif" && !IsCompleteGif(file.peek(file.size())))
+        throw PlatformError(
+            QStringLiteral("The GIF image \"%1\" is cut short: part of its picture or its end "
+                           "mark is missing")
+                .arg(Shown(path)));
 
     QImageReader reader(&file, format);
     reader.setAutoDetectImageFormat(false);
@@ -90,7 +131,13 @@ void Encode(const QImage& image, const QString& path, const char* format, int qu
 void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString& bitmapPath)
 {
     const QImage image = Decode(sourcePath, {"gif", "png", "jpeg", "bmp"});
-    Encode(image, bitmapPath, "bmp", -1);
+    // The bitmap is a work file: whole or absent, but not worth a wait for the disk.
+    WriteWorkFile(bitmapPath, [&](QIODevice& file) {
+        QImageWriter writer(&file, "bmp");
+        if (!writer.write(image))
+            throw PlatformError(
+                QStringLiteral("Cannot write \"%1\": %2").arg(Shown(bitmapPath), writer.errorString()));
+    });
 }
 
 void QtImageFormat::bitmapToJpeg(const QString& bitmapPath, const QString& jpegPath, int quality)

@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "platform/PlatformError.h"
+#include "platform/qt/WorkFile.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -9,7 +10,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
-#include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
 
@@ -152,25 +152,18 @@ void QtNetwork::fetch(const QString& address, const std::function<void(const QBy
 void QtNetwork::downloadToFile(const QString& url, const QString& path)
 {
     // A file appears at path only when the whole page is in it.
-    QSaveFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::WriteOnly))
-        throw PlatformError(QStringLiteral("Cannot write the page to \"%1\": %2")
-                                .arg(QDir::toNativeSeparators(path), file.errorString()));
     try {
-        fetch(url, [&](const QByteArray& piece) {
-            if (file.write(piece) != piece.size())
-                throw PlatformError(QStringLiteral("Cannot write the page to \"%1\": %2")
-                                        .arg(QDir::toNativeSeparators(path), file.errorString()));
+        WriteWorkFile(path, [&](QIODevice& file) {
+            fetch(url, [&](const QByteArray& piece) {
+                if (file.write(piece) != piece.size())
+                    throw PlatformError(QStringLiteral("Cannot write the page to \"%1\": %2")
+                                            .arg(QDir::toNativeSeparators(path), file.errorString()));
+            });
         });
     } catch (const PlatformError&) {
-        file.cancelWriting();
-        QFile::remove(path);
+        if (!path.isEmpty())
+            QFile::remove(path);
         throw;
-    }
-    if (!file.commit()) {
-        QFile::remove(path);
-        throw PlatformError(QStringLiteral("Cannot write the page to \"%1\": %2")
-                                .arg(QDir::toNativeSeparators(path), file.errorString()));
     }
 }
 
