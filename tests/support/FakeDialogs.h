@@ -14,12 +14,10 @@ public:
     QStringList folderAnswers;      // taken from the front; exhausted means cancel
     QString lastTitle;
     QStringList lastFilters;
-    int opened = 0;
     std::function<void()> onOpen; // may throw, to stand for a dialog that fails
 
     QStringList openFiles(QWidget*, const QString& title, const QStringList& filters) override
     {
-        ++opened;
         lastTitle = title;
         lastFilters = filters;
         if (onOpen)
@@ -29,7 +27,6 @@ public:
 
     QString chooseFolder(QWidget*, const QString& title) override
     {
-        ++opened;
         lastTitle = title;
         if (onOpen)
             onOpen();

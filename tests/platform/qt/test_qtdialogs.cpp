@@ -45,8 +45,8 @@ class TestQtDialogs : public QObject
         timer->start();
     }
 
-    // Types names into the dialog's file name box and presses Open; false when Open can't be pressed.
-    static bool choose(QFileDialog& dialog, const QString& folder, const QString& typed)
+    // Types names into the dialog's file name box and presses Open.
+    static void choose(QFileDialog& dialog, const QString& folder, const QString& typed)
     {
         dialog.setDirectory(folder);
         auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
@@ -54,11 +54,7 @@ class TestQtDialogs : public QObject
         if (!edit || !buttons || !buttons->button(QDialogButtonBox::Open))
             qFatal("the file dialog has changed its make-up");
         edit->setText(typed);
-        QPushButton* openButton = buttons->button(QDialogButtonBox::Open);
-        if (!openButton->isEnabled())
-            return false;
-        openButton->click();
-        return true;
+        buttons->button(QDialogButtonBox::Open)->click();
     }
 
     QStringList open()
@@ -81,52 +77,27 @@ private slots:
 
     void asShownAndCancelled()
     {
-        QString title;
-        QStringList filters;
-        QString selectedFilter;
-        QFileDialog::FileMode mode = QFileDialog::AnyFile;
-        QFileDialog::AcceptMode accept = QFileDialog::AcceptSave;
+        QStringList seen;
         whenShown([&](QFileDialog& d) {
-            title = d.windowTitle();
-            filters = d.nameFilters();
-            selectedFilter = d.selectedNameFilter();
-            mode = d.fileMode();
-            accept = d.acceptMode();
+            seen << d.windowTitle() << d.nameFilters() << d.selectedNameFilter();
+            QVERIFY(d.fileMode() == QFileDialog::ExistingFiles && d.acceptMode() == QFileDialog::AcceptOpen);
             d.reject();
         });
         QCOMPARE(open(), QStringList());
-        QCOMPARE(title, QStringLiteral("Load List(s) - Hold Ctrl to select multiple list files"));
         // "*.*" would hide names without a dot here, so "All Files" really lists every file.
-        QCOMPARE(filters,
-                 (QStringList{QStringLiteral("Text Files (*.txt)"), QStringLiteral("All Files (*)")}));
-        QCOMPARE(selectedFilter, QStringLiteral("Text Files (*.txt)"));
-        QCOMPARE(mode, QFileDialog::ExistingFiles);
-        QCOMPARE(accept, QFileDialog::AcceptOpen);
+        QCOMPARE(seen, (QStringList{"Load List(s) - Hold Ctrl to select multiple list files",
+                                    "Text Files (*.txt)", "All Files (*)", "Text Files (*.txt)"}));
     }
 
     void severalFilesAsFullPathsInChosenOrder()
     {
-        bool pressed = false;
         whenShown([&](QFileDialog& d) {
-            pressed = choose(d, dir.path(), QStringLiteral("\"b.txt\" \"no extension\" \"a.txt\""));
+            choose(d, dir.path(), QStringLiteral("\"b.txt\" \"no extension\" \"a.txt\""));
         });
         QCOMPARE(open(), (QStringList{dir.filePath(QStringLiteral("b.txt")),
                                       dir.filePath(QStringLiteral("no extension")),
                                       dir.filePath(QStringLiteral("a.txt"))}));
-        QVERIFY(pressed);
         QVERIFY(boxesSeen.isEmpty());
-    }
-
-    // The dialog itself refuses a name that does not exist: Open stays disabled.
-    void typedMissingNameIsRefusedByTheDialog()
-    {
-        bool pressed = true;
-        whenShown([&](QFileDialog& d) {
-            pressed = choose(d, dir.path(), QStringLiteral("missing.txt"));
-            d.reject();
-        });
-        QCOMPARE(open(), QStringList());
-        QVERIFY(!pressed);
     }
 };
 

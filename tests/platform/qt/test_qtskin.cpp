@@ -49,7 +49,6 @@ private slots:
         QTest::addColumn<QByteArray>("bytes"); // empty: no file at all
         QTest::newRow("missing") << QByteArray();
         QTest::newRow("not UTF-8") << QByteArray("QLabel { color: \xff\xfe; }");
-        QTest::newRow("binary") << QByteArray("QLabel\0{}", 9);
         QTest::newRow("unclosed string") << QByteArray("QWidget { color: \"red; }");
     }
     void unreadableSkinFails()
