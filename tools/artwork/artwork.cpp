@@ -1,5 +1,7 @@
 // Draws Orrowdale's artwork with QPainter: the window icon at 32, 48, 128 and 256 pixels
-// (icons/orrowdale-<size>.png) and the hand pointer in the Windows cursor format (HAND-M.CUR).
+// (icons/orrowdale-<size>.png), the Windows program icon (icons/orrowdale.ico) and the hand pointer in the
+// Windows cursor format (HAND-M.CUR).
+#include <QBuffer>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -169,6 +171,38 @@ QByteArray cursorFile(const QImage& image, int hotX, int hotY)
     return out;
 }
 
+// The Windows program icon: one PNG-compressed image per size behind an icon directory.
+QByteArray iconFile(const QList<int>& sizes)
+{
+    QList<QByteArray> images;
+    for (int size : sizes) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        icon(size).save(&buffer, "PNG");
+        images << png;
+    }
+    QByteArray out;
+    put16(out, 0);
+    put16(out, 1); // icon
+    put16(out, quint16(sizes.size()));
+    quint32 offset = 6 + 16 * quint32(sizes.size());
+    for (qsizetype i = 0; i < sizes.size(); ++i) {
+        out.append(char(sizes[i] & 0xff)); // 256 is written as 0
+        out.append(char(sizes[i] & 0xff));
+        out.append(char(0));
+        out.append(char(0));
+        put16(out, 1);
+        put16(out, 32);
+        put32(out, quint32(images[i].size()));
+        put32(out, offset);
+        offset += quint32(images[i].size());
+    }
+    for (const QByteArray& png : images)
+        out += png;
+    return out;
+}
+
 bool write(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
@@ -195,6 +229,10 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return 1;
         }
+    }
+    if (!write(dir.filePath(QStringLiteral("icons/orrowdale.ico")), iconFile({16, 32, 48, 256}))) {
+        std::fprintf(stderr, "cannot write the Windows icon\n");
+        return 1;
     }
     if (!write(dir.filePath(QStringLiteral("HAND-M.CUR")), cursorFile(hand(), HotX, HotY))) {
         std::fprintf(stderr, "cannot write the hand pointer\n");
