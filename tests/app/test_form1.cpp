@@ -101,7 +101,10 @@ private slots:
             while (!(next->focusPolicy() & Qt::TabFocus))
                 next = next->nextInFocusChain();
             QCOMPARE(next, order[i]);
+            // Screen readers need a name for every stop on the way.
+            QVERIFY2(!next->accessibleName().isEmpty(), qPrintable(next->objectName()));
         }
+        QVERIFY(!form->ProgressBar1->accessibleName().isEmpty());
     }
 
     void helpMessage()
