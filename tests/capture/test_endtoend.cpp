@@ -115,8 +115,6 @@ private slots:
                                           100, 100, 100, 100, 100}));
         QCOMPARE(workFolders, QStringList(18, QStringLiteral("7700")));
         QCOMPARE(form->ProgressBar1->text(), QStringLiteral("Progress Bar"));
-        QCOMPARE(fake->window.pointers,
-                 (std::vector<PointerShape>{PointerShape::Busy, PointerShape::Ordinary}));
     }
 
     void refusals_data()
