@@ -5,6 +5,7 @@
 #include "support/MapServiceProcess.h"
 #include "support/TestPlatform.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
@@ -20,8 +21,19 @@
 using namespace std::chrono_literals;
 using Reports = QList<int>;
 
+// Reaches the window's close handling as the platform does.
+class Form1Access
+{
+public:
+    static void close(Form1& form)
+    {
+        QCloseEvent event;
+        form.closeEvent(&event);
+    }
+};
+
 // Whole capture runs on the real window, network code and conversions, against the local map
-// service and every fault it can play.
+// service and every fault it can play, and with a window that acts in the middle of a run.
 class TestEndToEnd : public QObject
 {
     Q_OBJECT
@@ -48,7 +60,7 @@ class TestEndToEnd : public QObject
     {
         return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     }
-    QString result(const QString& name) const { return out->filePath(name); }
+    QSize pictureSize(const QString& name) const { return QImage(out->filePath(name)).size(); }
     void run(const QStringList& locations)
     {
         for (const QString& l : locations)
@@ -86,10 +98,9 @@ private slots:
     void samples()
     {
         QList<double> progress;
-        QStringList captions, workFolders;
+        QStringList workFolders;
         fake->window.onYield = [&] {
             progress << form->ProgressBar1->percent();
-            captions << form->ProgressBar1->text();
             for (const QFileInfo& f : QDir(temp->path()).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
                 workFolders << QString::number(int(f.permissions()), 16);
         };
@@ -99,15 +110,37 @@ private slots:
         const QStringList jpgs{"Haverhill MA_1.jpg", "Londonderry NH USA_1.jpg", "Londonderry UK_1.jpg"};
         QCOMPARE(files(out->path()), jpgs);
         for (const QString& jpg : jpgs)
-            QCOMPARE(QImage(result(jpg)).size(), QSize(640, 640));
+            QCOMPARE(pictureSize(jpg), QSize(640, 640));
         QCOMPARE(progress, (QList<double>{0, 33, 33, 33, 33, 33, 100.0 / 3, 66, 66, 66, 66, 66, 200.0 / 3,
                                           100, 100, 100, 100, 100}));
-        QCOMPARE(captions.last(), QStringLiteral("Processing: Londonderry UK"));
         QCOMPARE(workFolders, QStringList(18, QStringLiteral("7700")));
-        QCOMPARE(form->ProgressBar1->percent(), 0.0);
         QCOMPARE(form->ProgressBar1->text(), QStringLiteral("Progress Bar"));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("locations");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("message");
+        const QString noFolder = QStringLiteral("Folder does not exist. Please select another folder.");
+        QTest::newRow("empty list") << QStringList{} << "/" << QStringLiteral("No files added.");
+        QTest::newRow("missing folder") << QStringList{""} << "/gone/" << noFolder;
+        QTest::newRow("a file") << QStringList{""} << "/file" << noFolder;
+    }
+    void refusals()
+    {
+        QFETCH(QStringList, locations);
+        QFETCH(QString, folder);
+        QFile(out->filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly);
+        form->Text1->setText(out->path() + folder);
+        form->locations().appendMany(locations);
+        const qsizetype before = service.requestTargets().size();
+        form->PushButton17->click();
+        QTEST(fake->window.boxTexts().join(u'|'), "message");
         QCOMPARE(fake->window.pointers,
                  (std::vector<PointerShape>{PointerShape::Busy, PointerShape::Ordinary}));
+        QCOMPARE(service.requestTargets().size(), before);
+        QCOMPARE(files(out->path()) + files(temp->path()), QStringList{QStringLiteral("file")});
     }
 
     void namesAndZoom_data()
@@ -117,30 +150,16 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("query"); // the search as the service must receive it
         QTest::addColumn<QString>("zl");
-        QTest::newRow("replaced") << QStringList{"Route 1/Main St?"} << "1"
-                                  << "Route 1 Main St _1.jpg"
-                                  << "Route%201%2FMain%20St%3F"
-                                  << "0";
-        QTest::newRow("twice, trimmed") << QStringList{"Haverhill MA", " Haverhill MA "} << "5"
-                                        << "Haverhill MA_5.jpg"
-                                        << "Haverhill%20MA"
-                                        << "4";
-        QTest::newRow("query characters") << QStringList{"a#b&c+d e"} << "1"
-                                          << "a#b&c+d e_1.jpg"
-                                          << "a%23b%26c%2Bd%20e"
-                                          << "0";
-        QTest::newRow("all six, others stay") << QStringList{"a/b*c?d<e>f|g:\\\"."} << "18"
-                                              << "a b c d e f g:\\\"._18.jpg"
-                                              << "a%2Fb%2Ac%3Fd%3Ce%3Ef%7Cg%3A%5C%22."
-                                              << "17";
-        QTest::newRow("empty") << QStringList{""} << "1"
-                               << "_1.jpg"
-                               << ""
-                               << "0";
-        QTest::newRow("half to even") << QStringList{"x"} << "2.5"
-                                      << "x_2.jpg"
-                                      << "x"
-                                      << "1";
+        const auto row = [](const char* name, const QStringList& locations, const char* zoom,
+                            const char* file, const char* query, const char* zl) {
+            QTest::newRow(name) << locations << zoom << file << query << zl;
+        };
+        row("replaced", {"Route 1/Main St?"}, "1", "Route 1 Main St _1.jpg", "Route%201%2FMain%20St%3F", "0");
+        row("twice, trimmed", {"Haverhill MA", " Haverhill MA "}, "5", "Haverhill MA_5.jpg", "Haverhill%20MA",
+            "4");
+        row("all six, others stay", {"a/b*c?d<e>f|g:\\\".#&+"}, "18", "a b c d e f g:\\\".#&+_18.jpg",
+            "a%2Fb%2Ac%3Fd%3Ce%3Ef%7Cg%3A%5C%22.%23%26%2B", "17");
+        row("half to even", {"x"}, "2.5", "x_2.jpg", "x", "1");
     }
     void namesAndZoom()
     {
@@ -165,14 +184,14 @@ private slots:
         for (int i : {0, 1}) {
             form->Slider1->setValue(i == 0 ? 1 : 100);
             run({QStringLiteral("Haverhill MA")});
-            sizes[i] = QFileInfo(result(QStringLiteral("Haverhill MA_1.jpg"))).size();
+            sizes[i] = QFileInfo(out->filePath(QStringLiteral("Haverhill MA_1.jpg"))).size();
         }
         QVERIFY2(0 < sizes[0] && sizes[0] * 3 < sizes[1],
                  qPrintable(QStringLiteral("%1 %2").arg(sizes[0]).arg(sizes[1])));
     }
 
     // Each fault is reported in step order, leaves nothing behind, and the next location is
-    // captured as usual.
+    // captured as usual (unless the work folder itself is missing).
     void faults_data()
     {
         QTest::addColumn<QString>("fault");
@@ -186,29 +205,102 @@ private slots:
         QTest::newRow("page twolines") << "twolines" << Reports{} << QSize(320, 240);
         for (const char* fault : {"stall", "drip", "404", "500", "redirect-loop", "redirect-file",
                                   "redirect-data", "endless", "truncated"})
-            QTest::addRow("image %s", fault)
-                << QStringLiteral("image-") + QString::fromLatin1(fault) << noImage << QSize();
+            QTest::addRow("image %s", fault) << "image-" + QString::fromLatin1(fault) << noImage << QSize();
         for (const char* fault : {"halfgif", "empty", "huge", "html"})
-            QTest::addRow("image %s", fault)
-                << QStringLiteral("image-") + QString::fromLatin1(fault) << badImage << QSize();
+            QTest::addRow("image %s", fault) << "image-" + QString::fromLatin1(fault) << badImage << QSize();
+        // Faults of our own side.
+        QTest::newRow("zoom not a number") << "zoom" << Reports{142, 146, 162, 168, 170, 174, 176} << QSize();
+        QTest::newRow("no work folder") << "temp" << Reports{106, 146, 174, 176, 146, 174, 176} << QSize();
+        QTest::newRow("file name too long") << "name" << Reports{168, 170, 174, 176} << QSize();
     }
     void faults()
     {
         QFETCH(QString, fault);
         QFETCH(QSize, picture);
-        const QString location = QStringLiteral("x fault-") + fault;
+        QString location = QStringLiteral("x fault-") + fault;
+        int yields = 0;
+        if (fault == u"zoom")
+            fake->window.onYield = [&] {
+                // Past the box's own correction, as a text the box could not hold for long.
+                const QSignalBlocker quiet(form->Text2);
+                form->Text2->setText(++yields <= 6 ? "abc" : "1");
+            };
+        if (fault == u"temp")
+            fake->shell.variables.insert(QStringLiteral("TEMP"), temp->filePath(QStringLiteral("gone")));
+        if (fault == u"zoom" || fault == u"temp" || fault == u"name")
+            location = fault == u"name" ? QString(300, u'x') : QStringLiteral("x");
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(out->path()); // where a name without its stem would land
         QElapsedTimer clock;
         clock.start();
         run({location, QStringLiteral("good")});
+        QDir::setCurrent(cwd);
         QVERIFY2(clock.elapsed() < 10'000, qPrintable(QString::number(clock.elapsed())));
         QTEST(reports(), "reports");
         const QString faulty = location + QStringLiteral("_1.jpg");
-        const QStringList expected =
-            picture.isValid() ? QStringList{"good_1.jpg", faulty} : QStringList{"good_1.jpg"};
-        QCOMPARE(files(out->path()), expected);
-        QCOMPARE(QImage(result(QStringLiteral("good_1.jpg"))).size(), QSize(640, 640));
+        QStringList expected;
+        if (fault != u"temp")
+            expected << QStringLiteral("good_1.jpg");
         if (picture.isValid())
-            QCOMPARE(QImage(result(faulty)).size(), picture);
+            expected << faulty;
+        QCOMPARE(files(out->path()), expected);
+        if (fault != u"temp")
+            QCOMPARE(pictureSize(QStringLiteral("good_1.jpg")), QSize(640, 640));
+        if (picture.isValid())
+            QCOMPARE(pictureSize(faulty), picture);
+    }
+
+    void windowActsMidRun()
+    {
+        // A second click while the run yields is ignored.
+        fake->window.onYield = [&] { form->PushButton17->click(); };
+        const qsizetype before = service.requestTargets().size();
+        run({QStringLiteral("a"), QStringLiteral("b")});
+        QCOMPARE(service.requestTargets().size() - before, 4);
+
+        // A list that shrinks under the run ends it at its new end.
+        form->locations().clear();
+        fake->window.onYield = [&] {
+            if (form->locations().count() == 3)
+                form->locations().removeAt(3);
+        };
+        run({QStringLiteral("c"), QStringLiteral("d"), QStringLiteral("e")});
+        QCOMPARE(files(out->path()), (QStringList{"a_1.jpg", "b_1.jpg", "c_1.jpg", "d_1.jpg"}));
+
+        // Emptied in the middle of a location: that one still finishes.
+        form->locations().clear();
+        int yields = 0;
+        fake->window.onYield = [&] {
+            if (++yields == 2)
+                form->locations().clear();
+        };
+        run({QStringLiteral("f"), QStringLiteral("g")});
+        QCOMPARE(files(out->path()).size(), 5);
+        QCOMPARE(reports(), Reports{});
+        QCOMPARE(fake->window.boxTexts(), QStringList(3, QStringLiteral("Done.")));
+    }
+
+    // Closing ends the program at once: the list is saved, the work files go, no box shows.
+    void closeMidRun()
+    {
+        int yields = 0;
+        QStringList during;
+        fake->window.onYield = [&] {
+            if (++yields == 5) { // just before the GIF work file is removed
+                during = files(out->path());
+                Form1Access::close(*form);
+            }
+        };
+        form->locations().appendMany({QStringLiteral("a"), QStringLiteral("b")});
+        QVERIFY_THROWS_EXCEPTION(ProgramEnded, form->PushButton17_Click());
+        QCOMPARE(during, (QStringList{"a_1.bmp", "a_1.gif", "a_1.jpg"}));
+        QCOMPARE(files(out->path()) + files(temp->path()), QStringList{"a_1.jpg"});
+        QCOMPARE(fake->settings.get(QStringLiteral("Zip Codes")), QStringLiteral("a;b;"));
+        QVERIFY(fake->window.boxes.empty());
+        // The next run is neither taken for a second click nor still hooked to the end.
+        fake->window.onYield = nullptr;
+        form->PushButton17->click();
+        QCOMPARE(fake->window.boxTexts(), QStringList{QStringLiteral("Done.")});
     }
 };
 

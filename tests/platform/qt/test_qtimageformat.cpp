@@ -40,7 +40,7 @@ class TestQtImageFormat : public QObject
     QtImageFormat images;
     std::unique_ptr<QTemporaryDir> dir;
 
-    QString path(const char* name) const { return dir->filePath(QString::fromLatin1(name)); }
+    QString path(const char* name) const { return dir->filePath(QLatin1String(name)); }
     void put(const char* name, const QByteArray& bytes)
     {
         QFile file(path(name));
@@ -61,12 +61,10 @@ private slots:
         QTest::addColumn<QString>("refusal"); // empty when it converts
         const QByteArray png = Encoded("png");
         QTest::newRow("png") << png << "";
-        QTest::newRow("jpeg") << Encoded("jpeg") << "";
         QTest::newRow("bmp") << Encoded("bmp") << "";
         QTest::newRow("another format Qt reads") << Encoded("ppm") << "is not a GIF or PNG";
         QTest::newRow("truncated png") << png.left(png.size() / 2) << "Cannot read the image";
         QTest::newRow("gif header only") << TinyGif.left(13) << "is cut short";
-        QTest::newRow("gif cut in its picture") << TinyGif.left(TinyGif.size() - 3) << "is cut short";
         QTest::newRow("gif without end mark") << TinyGif.chopped(1) << "is cut short";
     }
     void convert()
