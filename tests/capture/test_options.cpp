@@ -28,7 +28,10 @@ private slots:
         QTest::addColumn<QStringList>("stored");
         QTest::newRow("abc") << QStringList{"abc"} << "1" << 1 << QStringList{"abc", "0", "1"};
         QTest::newRow("25 typed") << QStringList{"2", "25"} << "18" << 18 << QStringList{"2", "25", "18"};
+        QTest::newRow("0") << QStringList{"0"} << "1" << 1 << QStringList{"0", "1"};
         QTest::newRow("-3") << QStringList{"-3"} << "1" << 1 << QStringList{"-3", "1"};
+        QTest::newRow("minus alone") << QStringList{"-"} << "1" << 1 << QStringList{"-", "0", "1"};
+        QTest::newRow("emptied") << QStringList{""} << "1" << 1 << QStringList{"", "0", "1"};
         QTest::newRow("12abc") << QStringList{"12abc"} << "12" << 12 << QStringList{"12abc", "12"};
         QTest::newRow("2.5 moves the bar") << QStringList{"2.5"} << "2" << 2 << QStringList{"2.5", "2"};
         QTest::newRow("2 then .5") << QStringList{"2", "2.5"} << "2.5" << 2 << QStringList{"2", "2.5"};
