@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 #include "app/Startup.h"
 #include "locations/LocationList.h"
+#include "support/Form1Access.h"
 #include "support/TestPlatform.h"
 
 #include <QApplication>
@@ -13,17 +14,6 @@
 #include <QtTest>
 
 #include <memory>
-
-// Reaches the window's close handling as the platform does.
-class Form1Access
-{
-public:
-    static void close(Form1& form)
-    {
-        QCloseEvent event;
-        form.closeEvent(&event);
-    }
-};
 
 // Start-up restores what the last run left; closing saves the list and ends the program.
 class TestStartup : public QObject

@@ -2,6 +2,7 @@
 #include "locations/LocationList.h"
 #include "platform/qt/QtImageFormat.h"
 #include "platform/qt/QtNetwork.h"
+#include "support/Form1Access.h"
 #include "support/MapServiceProcess.h"
 #include "support/TestPlatform.h"
 
@@ -20,17 +21,6 @@
 
 using namespace std::chrono_literals;
 using Reports = QList<int>;
-
-// Reaches the window's close handling as the platform does.
-class Form1Access
-{
-public:
-    static void close(Form1& form)
-    {
-        QCloseEvent event;
-        form.closeEvent(&event);
-    }
-};
 
 // Whole capture runs on the real window, network code and conversions, against the local map
 // service and every fault it can play, and with a window that acts in the middle of a run.
