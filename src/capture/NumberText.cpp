@@ -37,24 +37,27 @@ QByteArray numberPrefix(const QString& text, bool skipBlanks, qsizetype* consume
             skip();
     };
     skip();
-    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
-        out += text[i].toLatin1();
-        advance();
-    }
-    bool digits = false;
-    while (i < n && isDigit(text[i])) {
-        out += text[i].toLatin1();
-        digits = true;
-        advance();
-    }
+    // Each takes what it can at i into to; takeDigits says whether there was any digit.
+    auto takeSign = [&](QByteArray& to) {
+        if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+            to += text[i].toLatin1();
+            advance();
+        }
+    };
+    auto takeDigits = [&](QByteArray& to) {
+        bool any = false;
+        for (; i < n && isDigit(text[i]); any = true) {
+            to += text[i].toLatin1();
+            advance();
+        }
+        return any;
+    };
+    takeSign(out);
+    bool digits = takeDigits(out);
     if (i < n && text[i] == QLatin1Char('.')) {
         out += '.';
         advance();
-        while (i < n && isDigit(text[i])) {
-            out += text[i].toLatin1();
-            digits = true;
-            advance();
-        }
+        digits = takeDigits(out) || digits;
     }
     if (!digits) {
         *consumed = 0;
@@ -65,17 +68,8 @@ QByteArray numberPrefix(const QString& text, bool skipBlanks, qsizetype* consume
     if (i < n && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
         exponent += 'e';
         advance();
-        if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
-            exponent += text[i].toLatin1();
-            advance();
-        }
-        bool expDigits = false;
-        while (i < n && isDigit(text[i])) {
-            exponent += text[i].toLatin1();
-            expDigits = true;
-            advance();
-        }
-        if (expDigits)
+        takeSign(exponent);
+        if (takeDigits(exponent))
             out += exponent;
         else
             i = beforeExponent; // "2e" is 2 followed by something that is not part of it
