@@ -1,0 +1,6 @@
+#include "ProviderSources.h"
+
+std::unique_ptr<MapSource> createProviderSource(const GatewayConfig&, QObject*)
+{
+    return nullptr;
+}
