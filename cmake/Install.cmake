@@ -32,6 +32,27 @@ if(NOT WIN32)
     install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/${ORROWDALE_APP_ID}.metainfo.xml
             DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 endif()
+# The map gateway lives beside the program. On Linux a systemd user socket starts it on the
+# first request; the link in sockets.target.wants enables the socket for every user, the way
+# `systemctl --global enable` would, and goes with the package.
+if(TARGET orrowdale-gateway)
+    install(TARGETS orrowdale-gateway RUNTIME DESTINATION ${ORROWDALE_PROGRAM_DIR})
+    if(NOT WIN32)
+        set(ORROWDALE_GATEWAY_PATH ${CMAKE_INSTALL_PREFIX}/${ORROWDALE_PROGRAM_DIR}/orrowdale-gateway)
+        foreach(unit socket service)
+            configure_file(${PROJECT_SOURCE_DIR}/resources/systemd/orrowdale-gateway.${unit}.in
+                           ${CMAKE_CURRENT_BINARY_DIR}/install/orrowdale-gateway.${unit} @ONLY)
+            # systemd looks for user units under lib/, never under a multiarch libdir.
+            install(FILES ${CMAKE_CURRENT_BINARY_DIR}/install/orrowdale-gateway.${unit}
+                    DESTINATION lib/systemd/user)
+        endforeach()
+        file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/install/sockets.target.wants)
+        file(CREATE_LINK ../orrowdale-gateway.socket
+             ${CMAKE_CURRENT_BINARY_DIR}/install/sockets.target.wants/orrowdale-gateway.socket SYMBOLIC)
+        install(FILES ${CMAKE_CURRENT_BINARY_DIR}/install/sockets.target.wants/orrowdale-gateway.socket
+                DESTINATION lib/systemd/user/sockets.target.wants)
+    endif()
+endif()
 # The skin is not worn by default: users copy it to x/o.cjs in the program's folder.
 install(FILES ${PROJECT_SOURCE_DIR}/resources/skins/harbour.qss DESTINATION ${CMAKE_INSTALL_DATADIR}/orrowdale/skins)
 

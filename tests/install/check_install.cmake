@@ -7,8 +7,12 @@ endif()
 # Exactly these: a test or tool program slipping in would show up here.
 set(expected
     usr/bin/orrowdale
+    usr/lib/systemd/user/orrowdale-gateway.service
+    usr/lib/systemd/user/orrowdale-gateway.socket
+    usr/lib/systemd/user/sockets.target.wants/orrowdale-gateway.socket
     usr/libexec/orrowdale/HAND-M.CUR
     usr/libexec/orrowdale/orrowdale
+    usr/libexec/orrowdale/orrowdale-gateway
     usr/share/applications/org.tamberlyn.Orrowdale.desktop
     usr/share/icons/hicolor/128x128/apps/org.tamberlyn.Orrowdale.png
     usr/share/icons/hicolor/256x256/apps/org.tamberlyn.Orrowdale.png
@@ -26,6 +30,16 @@ endif()
 file(READ_SYMLINK ${DEST}/usr/bin/orrowdale target)
 if(NOT target STREQUAL "../libexec/orrowdale/orrowdale")
     message(FATAL_ERROR "usr/bin/orrowdale points to ${target}")
+endif()
+
+# The socket is enabled by a relative link, and the service starts the gateway installed beside the program.
+file(READ_SYMLINK ${DEST}/usr/lib/systemd/user/sockets.target.wants/orrowdale-gateway.socket target)
+if(NOT target STREQUAL "../orrowdale-gateway.socket")
+    message(FATAL_ERROR "the socket's enabling link points to ${target}")
+endif()
+file(STRINGS ${DEST}/usr/lib/systemd/user/orrowdale-gateway.service exec REGEX "^ExecStart=")
+if(NOT exec MATCHES "^ExecStart=[^ ]*/libexec/orrowdale/orrowdale-gateway --idle-exit [1-9][0-9]*$")
+    message(FATAL_ERROR "the service starts ${exec}")
 endif()
 
 execute_process(COMMAND ${DEST}/usr/bin/orrowdale --check-install RESULT_VARIABLE rc OUTPUT_VARIABLE out
