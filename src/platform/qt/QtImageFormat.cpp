@@ -1,20 +1,19 @@
 #include "platform/qt/QtImageFormat.h"
 
+#include "platform/Files.h"
 #include "platform/PlatformError.h"
-#include "platform/qt/WorkFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
 
 namespace {
 
 QString Shown(const QString& path)
 {
-    return QDir::toNativeSeparators(path);
+    return ShownPath(path);
 }
 
 // The format the file's first bytes announce, among those we decode; empty for anything else.
@@ -77,6 +76,7 @@ QString FormatNames(const QList<QByteArray>& formats)
 // Reads the image at path, accepting only the given formats.
 QImage Decode(const QString& path, const QList<QByteArray>& accepted)
 {
+    CheckPath(path, QStringLiteral("Cannot open the image file"));
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
         throw PlatformError(
@@ -113,26 +113,13 @@ QImage Decode(const QString& path, const QList<QByteArray>& accepted)
     return image;
 }
 
-void Encode(const QImage& image, const QString& path, const char* format, int quality)
-{
-    QSaveFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::WriteOnly))
-        throw PlatformError(QStringLiteral("Cannot create \"%1\": %2").arg(Shown(path), file.errorString()));
-    QImageWriter writer(&file, format);
-    writer.setQuality(quality);
-    if (!writer.write(image))
-        throw PlatformError(QStringLiteral("Cannot write \"%1\": %2").arg(Shown(path), writer.errorString()));
-    if (!file.commit())
-        throw PlatformError(QStringLiteral("Cannot write \"%1\": %2").arg(Shown(path), file.errorString()));
-}
-
 } // namespace
 
 void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString& bitmapPath)
 {
     const QImage image = Decode(sourcePath, {"gif", "png", "jpeg", "bmp"});
     // The bitmap is a work file: whole or absent, but not worth a wait for the disk.
-    WriteWorkFile(bitmapPath, [&](QIODevice& file) {
+    WriteWholeFile(bitmapPath, ReplacingFile::Kind::Work, [&](QIODevice& file) {
         QImageWriter writer(&file, "bmp");
         if (!writer.write(image))
             throw PlatformError(
@@ -143,5 +130,12 @@ void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString& bitm
 void QtImageFormat::bitmapToJpeg(const QString& bitmapPath, const QString& jpegPath, int quality)
 {
     const QImage image = Decode(bitmapPath, {"bmp"});
-    Encode(image, jpegPath, "jpeg", quality);
+    // The result: whole or absent, on disk before it takes its name.
+    WriteWholeFile(jpegPath, ReplacingFile::Kind::Result, [&](QIODevice& file) {
+        QImageWriter writer(&file, "jpeg");
+        writer.setQuality(quality);
+        if (!writer.write(image))
+            throw PlatformError(
+                QStringLiteral("Cannot write \"%1\": %2").arg(Shown(jpegPath), writer.errorString()));
+    });
 }
