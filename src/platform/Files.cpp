@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -41,13 +42,15 @@ qsizetype NameLength(const QString& name)
 #endif
 }
 
-bool SyncToDisk(QFile& file)
+// The reason it failed; empty when the file is on disk.
+QString SyncToDisk(QFile& file)
 {
 #ifdef Q_OS_WIN
-    return ::_commit(file.handle()) == 0;
+    const bool synced = ::_commit(file.handle()) == 0;
 #else
-    return ::fsync(file.handle()) == 0;
+    const bool synced = ::fsync(file.handle()) == 0;
 #endif
+    return synced ? QString() : QString::fromLocal8Bit(std::generic_category().message(errno));
 }
 
 } // namespace
@@ -190,8 +193,10 @@ void ReplacingFile::commit()
     };
     if (!m_file.isOpen())
         throw failed(QStringLiteral("it was not created"));
-    if (!m_file.flush() || (m_kind == Kind::Result && !SyncToDisk(m_file)))
+    if (!m_file.flush())
         throw failed(m_file.errorString());
+    if (const QString reason = m_kind == Kind::Result ? SyncToDisk(m_file) : QString(); !reason.isEmpty())
+        throw failed(reason);
     m_file.close();
     // A rename replaces the entry at the name, a link included; it never opens what a link
     // points to.
