@@ -346,7 +346,12 @@ private slots:
         run({QStringLiteral("X")});
         QCOMPARE(reports(), Reports{});
         QCOMPARE(files(out->path()), QStringList{QStringLiteral("X_1.jpg")});
-        QVERIFY(!QFileInfo(out->filePath(QStringLiteral("X_1.jpg"))).isSymLink());
+        const QFileInfo jpg(out->filePath(QStringLiteral("X_1.jpg")));
+        QVERIFY(!jpg.isSymLink());
+        QFile plain(out->filePath(QStringLiteral("plain"))); // the permissions any new file gets
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        QCOMPARE(jpg.permissions(), QFileInfo(plain).permissions());
+        plain.remove();
         QCOMPARE(pictureSize(QStringLiteral("X_1.jpg")), QSize(640, 640));
         QCOMPARE(files(elsewhere.path()), before);
         for (const QString& name : before)

@@ -101,51 +101,6 @@ private slots:
                  (QStringList{"in.bmp", "not.bmp", "out.jpg"}));
     }
 
-    // A link at the written name is replaced by the new file; what it points to, outside the
-    // folder, is never written. The JPG gets the permissions any new file of the user gets.
-    void linksReplaced_data()
-    {
-        QTest::addColumn<bool>("jpeg");
-        QTest::addColumn<bool>("dangling");
-        QTest::newRow("bitmap") << false << false;
-        QTest::newRow("bitmap, dangling") << false << true;
-        QTest::newRow("jpeg") << true << false;
-        QTest::newRow("jpeg, dangling") << true << true;
-    }
-    void linksReplaced()
-    {
-        QFETCH(bool, jpeg);
-        QFETCH(bool, dangling);
-        QTemporaryDir elsewhere;
-        const QString target = elsewhere.filePath(QStringLiteral("target"));
-        if (!dangling) {
-            QFile file(target);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("kept") == 4);
-        }
-        put("in.gif", TinyGif);
-        put("in.bmp", Encoded("bmp"));
-        put("plain", "");
-        const char* written = jpeg ? "out.jpg" : "out.bmp";
-        QVERIFY(QFile::link(target, path(written)));
-        if (jpeg)
-            images.bitmapToJpeg(path("in.bmp"), path(written), 85);
-        else
-            images.imageToBitmap(path("in.gif"), path(written));
-        const QFileInfo result(path(written));
-        QVERIFY(!result.isSymLink());
-        QVERIFY(!QImage(path(written)).isNull());
-        if (jpeg)
-            QCOMPARE(result.permissions(), QFileInfo(path("plain")).permissions());
-        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 dangling ? QStringList{} : QStringList{"target"});
-        if (!dangling) {
-            QFile file(target);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(file.readAll(), QByteArray("kept"));
-        }
-        QCOMPARE(QDir(dir->path()).count(), 6u); // ".", "..", the three inputs and the result
-    }
-
     // A path holding a NUL would reach the system cut short, naming "victim": refused, by name.
     void refusedNames_data()
     {
