@@ -137,7 +137,7 @@ void CheckPath(const QString& path, const QString& failure)
         what = QStringLiteral("half of a character (code %1 without its pair)")
                    .arg(QString::number(c.unicode(), 16).toUpper());
     else
-        what = QStringLiteral("the character \"%1\"").arg(c);
+        what = QStringLiteral("the character '%1'").arg(c);
     throw PlatformError(
         QStringLiteral("%1 \"%2\": a file name cannot hold %3").arg(failure, ShownPath(path), what));
 }

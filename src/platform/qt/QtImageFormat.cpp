@@ -3,18 +3,12 @@
 #include "platform/Files.h"
 #include "platform/PlatformError.h"
 
-#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
 
 namespace {
-
-QString Shown(const QString& path)
-{
-    return ShownPath(path);
-}
 
 // The format the file's first bytes announce, among those we decode; empty for anything else.
 QByteArray SniffFormat(QFile& file)
@@ -80,19 +74,19 @@ QImage Decode(const QString& path, const QList<QByteArray>& accepted)
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
         throw PlatformError(
-            QStringLiteral("Cannot open the image file \"%1\": %2").arg(Shown(path), file.errorString()));
+            QStringLiteral("Cannot open the image file \"%1\": %2").arg(ShownPath(path), file.errorString()));
     if (file.size() == 0)
-        throw PlatformError(QStringLiteral("The image file \"%1\" is empty").arg(Shown(path)));
+        throw PlatformError(QStringLiteral("The image file \"%1\" is empty").arg(ShownPath(path)));
     const QByteArray format = SniffFormat(file);
     if (!accepted.contains(format))
         throw PlatformError(
-            QStringLiteral("The file \"%1\" is not a %2 image").arg(Shown(path), FormatNames(accepted)));
+            QStringLiteral("The file \"%1\" is not a %2 image").arg(ShownPath(path), FormatNames(accepted)));
 
     if (format == "gif" && !IsCompleteGif(file.peek(file.size())))
         throw PlatformError(
             QStringLiteral("The GIF image \"%1\" is cut short: part of its picture or its end "
                            "mark is missing")
-                .arg(Shown(path)));
+                .arg(ShownPath(path)));
 
     QImageReader reader(&file, format);
     reader.setAutoDetectImageFormat(false);
@@ -102,14 +96,14 @@ QImage Decode(const QString& path, const QList<QByteArray>& accepted)
     if (size.isValid() && limit > 0 && qint64(size.width()) * size.height() * 4 > limit)
         throw PlatformError(
             QStringLiteral("The image \"%1\" declares %2 x %3 pixels, more than %4 MB of memory")
-                .arg(Shown(path))
+                .arg(ShownPath(path))
                 .arg(size.width())
                 .arg(size.height())
                 .arg(QImageReader::allocationLimit()));
     QImage image;
     if (!reader.read(&image) || image.isNull())
         throw PlatformError(
-            QStringLiteral("Cannot read the image \"%1\": %2").arg(Shown(path), reader.errorString()));
+            QStringLiteral("Cannot read the image \"%1\": %2").arg(ShownPath(path), reader.errorString()));
     return image;
 }
 
@@ -123,7 +117,7 @@ void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString& bitm
         QImageWriter writer(&file, "bmp");
         if (!writer.write(image))
             throw PlatformError(
-                QStringLiteral("Cannot write \"%1\": %2").arg(Shown(bitmapPath), writer.errorString()));
+                QStringLiteral("Cannot write \"%1\": %2").arg(ShownPath(bitmapPath), writer.errorString()));
     });
 }
 
@@ -136,6 +130,6 @@ void QtImageFormat::bitmapToJpeg(const QString& bitmapPath, const QString& jpegP
         writer.setQuality(quality);
         if (!writer.write(image))
             throw PlatformError(
-                QStringLiteral("Cannot write \"%1\": %2").arg(Shown(jpegPath), writer.errorString()));
+                QStringLiteral("Cannot write \"%1\": %2").arg(ShownPath(jpegPath), writer.errorString()));
     });
 }
