@@ -1,14 +1,26 @@
 #include "capture/FileHelpers.h"
 
+#include "platform/Files.h"
 #include "platform/WindowSystem.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+namespace {
+
+// A path the platform can't hold would reach the system cut short or changed, naming another
+// file: such a path names nothing.
+bool Nameable(const QString& path)
+{
+    return !path.isEmpty() && RefusedCharacterAt(path) < 0;
+}
+
+} // namespace
+
 bool FileExists(const QString& path)
 {
-    if (path.isEmpty())
+    if (!Nameable(path))
         return false;
     const QFileInfo info(path);
     return info.exists() && info.lastModified().isValid();
@@ -17,7 +29,7 @@ bool FileExists(const QString& path)
 void RemoveFile(WindowSystem& window, const QString& path)
 {
     window.yield();
-    if (path.isEmpty())
+    if (!Nameable(path))
         return;
     // QFile::remove takes the name literally: "*" and "?" are plain characters, and a folder
     // is refused. A symbolic link is removed itself, never what it points to.
@@ -33,7 +45,7 @@ void RemoveFile(WindowSystem& window, const QString& path)
 
 bool IsFolder(const QString& path)
 {
-    return !path.isEmpty() && QFileInfo(path).isDir();
+    return Nameable(path) && QFileInfo(path).isDir();
 }
 
 QChar PathSeparator()

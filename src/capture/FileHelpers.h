@@ -5,7 +5,9 @@
 class WindowSystem;
 
 // Small file and path routines. None of them reports a failure: each answers as well as it
-// can and leaves everything as it was when the file system refuses.
+// can and leaves everything as it was when the file system refuses. A path holding a character
+// no file name can have on this platform names nothing: it doesn't exist, isn't a folder and
+// is never removed.
 
 // True when the path names an existing file or folder. Never a pattern.
 bool FileExists(const QString& path);

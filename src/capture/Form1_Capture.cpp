@@ -6,6 +6,8 @@
 #include "capture/URLMon.h"
 #include "capture/WorkFolder.h"
 #include "locations/LocationList.h"
+#include "platform/Files.h"
+#include "platform/Network.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +15,8 @@
 #include <QScopeGuard>
 #include <QSlider>
 #include <QUrl>
+
+#include <optional>
 
 // The capture run: every location of the list becomes a JPG file in the output folder.
 
@@ -67,28 +71,59 @@ double Progress(int i, int n, bool wholePart)
 
 void OpenForReading(QFile& file)
 {
+    CheckPath(file.fileName(), QStringLiteral("Cannot open the map page"));
     if (!file.open(QIODevice::ReadOnly))
-        throw PlatformError(QStringLiteral("Cannot open the map page %1: %2")
-                                .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+        throw PlatformError(QStringLiteral("Cannot open the map page \"%1\": %2")
+                                .arg(ShownPath(file.fileName()), file.errorString()));
 }
 
-void OpenForWriting(QFile& file)
+// The image file is made beside its name and takes the name when it is closed, so a file or a
+// link already at the name is replaced, never written through.
+void OpenForWriting(std::optional<ReplacingFile>& file, const QString& path)
 {
     // Without a stem there is no name, and a bare "gif" would land wherever the program runs.
-    if (file.fileName().isEmpty())
+    if (path.isEmpty())
         throw PlatformError(QStringLiteral("The image file has no name, since the zoom could not be read"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw PlatformError(QStringLiteral("Cannot create %1: %2")
-                                .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+    file.emplace(path, ReplacingFile::Kind::Work);
+    file->open();
 }
 
-void WriteAll(QFile& file, const QByteArray& bytes)
+void WriteAll(std::optional<ReplacingFile>& file, const QString& path, const QByteArray& bytes)
 {
-    if (!file.isOpen())
-        throw PlatformError(QStringLiteral("Cannot write the image file: it is not open"));
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        throw PlatformError(QStringLiteral("Cannot write %1: %2")
-                                .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+    if (!file || !file->isOpen())
+        throw PlatformError(
+            path.isEmpty()
+                ? QStringLiteral("Cannot write the image file: it has no name")
+                : QStringLiteral("Cannot write \"%1\": it could not be created").arg(ShownPath(path)));
+    if (file->device().write(bytes) != bytes.size()) {
+        const QString reason = file->device().errorString();
+        file->discard(); // nothing half-written takes the name
+        throw PlatformError(QStringLiteral("Cannot write \"%1\": %2").arg(ShownPath(path), reason));
+    }
+}
+
+// The image of a location, or the reason there is none, told by what the user knows: the
+// location, not the addresses the run made of it.
+QByteArray FetchImage(Network& network, const QString& search, const QString& reference,
+                      const QString& imageUrl, const QString& pageFailure)
+{
+    const QString shown = VisibleText(search);
+    if (TrimTrailingSpaces(reference).isEmpty()) {
+        if (!pageFailure.isEmpty())
+            throw PlatformError(
+                QStringLiteral("The map page for \"%1\" could not be fetched: %2").arg(shown, pageFailure));
+        throw PlatformError(QStringLiteral("The map page for \"%1\" shows no map image").arg(shown));
+    }
+    if (imageUrl.isEmpty())
+        throw PlatformError(
+            QStringLiteral("The map image for \"%1\" has no address, since the zoom could not be read")
+                .arg(shown));
+    try {
+        return network.openUrl(imageUrl);
+    } catch (const FetchError& e) {
+        throw PlatformError(
+            QStringLiteral("The map image for \"%1\" could not be fetched: %2").arg(shown, e.reason()));
+    }
 }
 
 } // namespace
@@ -107,10 +142,9 @@ void Form1::PushButton17_Click()
     QString bmpPath;
     // Closing the window mid-run ends the program where it stands; the work files go with it.
     setEndHook([&] {
-        if (!gifPath.isEmpty())
-            QFile::remove(gifPath);
-        if (!bmpPath.isEmpty())
-            QFile::remove(bmpPath);
+        for (const QString& path : {gifPath, bmpPath})
+            if (!path.isEmpty() && RefusedCharacterAt(path) < 0)
+                QFile::remove(path);
         work.remove();
     });
     const auto finished = qScopeGuard([this] {
@@ -153,6 +187,7 @@ void Form1::PushButton17_Click()
         QString name;
         QString stem;
         QString jpgPath;
+        QString pageFailure;
         gifPath.clear();
         bmpPath.clear();
 
@@ -167,7 +202,11 @@ void Form1::PushButton17_Click()
         g(116, [&] { window.yield(); });
 
         // The page and the image address in it.
-        g(118, [&] { DownloadToFile(window, Inet1, PageRequestUrl(m_mapBaseUrl, search), pagePath); });
+        g(118, [&] {
+            DownloadToFile(window, Inet1, PageRequestUrl(m_mapBaseUrl, search), pagePath, &pageFailure);
+            if (pagePath.isEmpty())
+                pageFailure = QStringLiteral("the work folder to keep it in could not be made");
+        });
         if (g.block(120, [&] { return FileExists(pagePath); })) {
             QFile page;
             g(122, [&] { page.setFileName(pagePath); });
@@ -202,7 +241,7 @@ void Form1::PushButton17_Click()
                    QString::number(ZoomNumber(Text2->text()) - 1);
         });
         g(144, [&] { image.clear(); });
-        g.assign(146, image, [&] { return Inet1.openUrl(imageUrl); });
+        g.assign(146, image, [&] { return FetchImage(Inet1, search, reference, imageUrl, pageFailure); });
 
         // The file names: the characters no file system takes become blanks.
         g.assign(148, name, [&] { return search; });
@@ -229,13 +268,13 @@ void Form1::PushButton17_Click()
         });
 
         // The image as it came, then the two conversions.
-        QFile gif;
-        g(168, [&] {
-            gif.setFileName(gifPath);
-            OpenForWriting(gif);
+        std::optional<ReplacingFile> gif;
+        g(168, [&] { OpenForWriting(gif, gifPath); });
+        g(170, [&] { WriteAll(gif, gifPath, image); });
+        g(172, [&] {
+            if (gif && gif->isOpen())
+                gif->commit();
         });
-        g(170, [&] { WriteAll(gif, image); });
-        g(172, [&] { gif.close(); });
         g(174, [&] { PicFormat321.imageToBitmap(gifPath, bmpPath); });
         g(176, [&] { PicFormat321.bitmapToJpeg(bmpPath, jpgPath, Slider1->value()); });
 

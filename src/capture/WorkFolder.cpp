@@ -1,5 +1,6 @@
 #include "capture/WorkFolder.h"
 
+#include "platform/Files.h"
 #include "platform/PlatformError.h"
 
 #include <QDir>
@@ -16,10 +17,11 @@ WorkFolder::~WorkFolder()
 void WorkFolder::create(const QString& parent)
 {
     remove();
+    CheckPath(parent, QStringLiteral("Cannot make a work folder in"));
     auto dir = std::make_unique<QTemporaryDir>(QDir(parent).filePath(QStringLiteral("orrowdale-XXXXXX")));
     if (!dir->isValid())
-        throw PlatformError(QStringLiteral("Cannot make a work folder in %1: %2")
-                                .arg(QDir::toNativeSeparators(parent), dir->errorString()));
+        throw PlatformError(QStringLiteral("Cannot make a work folder in \"%1\": %2")
+                                .arg(ShownPath(parent), dir->errorString()));
     // Owner only, whatever the user's umask or the platform's default.
     QFile::setPermissions(dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     m_dir = std::move(dir);

@@ -3,7 +3,9 @@
 #include <QString>
 
 // The image-format conversions of a capture: a served image to a bitmap file, a bitmap
-// file to a JPEG file. Both throw PlatformError when they can't.
+// file to a JPEG file. Both throw PlatformError when they can't, and when a path holds a
+// character no file name can have. The file written replaces what was at its path, whole or
+// not at all; a link at that path is replaced, never written through.
 class ImageFormat
 {
 public:

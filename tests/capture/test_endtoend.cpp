@@ -46,6 +46,23 @@ class TestEndToEnd : public QObject
                 lines << at.match(box.text).captured(1).toInt();
         return lines;
     }
+    // The description of the first report at line, or "" when there is none.
+    QString said(int line) const
+    {
+        static const QRegularExpression at(QStringLiteral("^(.*)\r\n.*PushButton17_Click at line (\\d+)\r\r"),
+                                           QRegularExpression::DotMatchesEverythingOption);
+        for (const auto& box : fake->window.boxes) {
+            const QRegularExpressionMatch m = at.match(box.text);
+            if (box.title == u"Application Error" && m.captured(2).toInt() == line)
+                return m.captured(1);
+        }
+        return {};
+    }
+    static QByteArray contents(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    }
     static QStringList files(const QString& path)
     {
         return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
@@ -58,6 +75,9 @@ class TestEndToEnd : public QObject
         form->PushButton17->click();
         QCOMPARE(fake->window.boxTexts().last(), QStringLiteral("Done."));
         QCOMPARE(files(temp->path()), QStringList{}); // the private work folder is gone
+        // The bar at rest again: its value too, not only its text.
+        QCOMPARE(form->ProgressBar1->percent(), 0.0);
+        QCOMPARE(form->ProgressBar1->text(), QStringLiteral("Progress Bar"));
     }
 
 private slots:
@@ -116,6 +136,8 @@ private slots:
         QTest::newRow("empty list") << QStringList{} << "/" << QStringLiteral("No files added.");
         QTest::newRow("missing folder") << QStringList{""} << "/gone/" << noFolder;
         QTest::newRow("a file") << QStringList{""} << "/file" << noFolder;
+        // Cut at the NUL, the text would name the output folder itself.
+        QTest::newRow("NUL in the folder") << QStringList{""} << QString(QChar(0)) + u'/' << noFolder;
     }
     void refusals()
     {
@@ -150,6 +172,7 @@ private slots:
         row("all six, others stay", {"a/b*c?d<e>f|g:\\\".#&+"}, "18", "a b c d e f g:\\\".#&+_18.jpg",
             "a%2Fb%2Ac%3Fd%3Ce%3Ef%7Cg%3A%5C%22.%23%26%2B", "17");
         row("half to even", {"x"}, "2.5", "x_2.jpg", "x", "1");
+        row("only blanks trimmed", {" \tx\t "}, "1", "\tx\t_1.jpg", "%09x%09", "0");
     }
     void namesAndZoom()
     {
@@ -180,33 +203,73 @@ private slots:
                  qPrintable(QStringLiteral("%1 %2").arg(sizes[0]).arg(sizes[1])));
     }
 
-    // Each fault is reported in step order, leaves nothing behind, and the next location is
-    // captured as usual (unless the work folder itself is missing).
+    // Each fault is reported in step order, says its cause in words the user knows, leaves
+    // nothing behind, and the next location is captured as usual (unless the work folder itself
+    // is missing).
     void faults_data()
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<Reports>("reports");
         QTest::addColumn<QSize>("picture"); // of the faulty location's JPG; none when invalid
+        QTest::addColumn<int>("line");      // the report whose description is checked
+        QTest::addColumn<QString>("cause"); // the start of that description (OUT: the output folder)
         const Reports noImage{146, 174, 176}, badImage{174, 176};
-        for (const char* fault : {"stall", "drip", "404", "500", "redirect-loop", "redirect-file",
-                                  "redirect-data", "endless", "quoted", "file-ref", "data-ref"})
-            QTest::addRow("page %s", fault) << QString::fromLatin1(fault) << noImage << QSize();
-        QTest::newRow("page lf") << "lf" << Reports{} << QSize(640, 640);
-        QTest::newRow("page twolines") << "twolines" << Reports{} << QSize(320, 240);
-        for (const char* fault : {"stall", "drip", "404", "500", "redirect-loop", "redirect-file",
-                                  "redirect-data", "endless", "truncated"})
-            QTest::addRow("image %s", fault) << "image-" + QString::fromLatin1(fault) << noImage << QSize();
+        const auto page = [](const char* fault, const char* cause) {
+            QTest::addRow("page %s", fault)
+                << QString::fromLatin1(fault) << Reports{146, 174, 176} << QSize() << 146
+                << QStringLiteral("The map page for \"x fault-%1\" %2")
+                       .arg(QLatin1String(fault), QLatin1String(cause));
+        };
+        page("stall", "could not be fetched: no answer came for 0.6 seconds");
+        page("drip", "could not be fetched: the answer was not complete after 2 seconds");
+        page("404", "could not be fetched: the server answered 404 Not Found");
+        page("500", "could not be fetched: the server answered 500 Internal Server Error");
+        page("redirect-loop", "could not be fetched: more than 10 redirects");
+        page("redirect-file", "could not be fetched: redirected to \"file:///etc/passwd\"");
+        page("redirect-data", "could not be fetched: redirected to \"data:");
+        page("endless", "could not be fetched: the answer is larger than 1 MiB");
+        for (const char* fault : {"quoted", "file-ref", "data-ref"})
+            page(fault, "shows no map image");
+        QTest::newRow("page lf") << "lf" << Reports{} << QSize(640, 640) << 0 << "";
+        QTest::newRow("page twolines") << "twolines" << Reports{} << QSize(320, 240) << 0 << "";
+        const auto image = [&](const char* fault, const char* cause) {
+            QTest::addRow("image %s", fault)
+                << "image-" + QString::fromLatin1(fault) << noImage << QSize() << 146
+                << QStringLiteral("The map image for \"x fault-image-%1\" could not be fetched: %2")
+                       .arg(QLatin1String(fault), QLatin1String(cause));
+        };
+        image("stall", "no answer came");
+        image("drip", "the answer was not complete");
+        image("404", "the server answered 404 Not Found");
+        image("500", "the server answered 500 Internal Server Error");
+        image("redirect-loop", "more than 10 redirects");
+        image("redirect-file", "redirected to \"file:");
+        image("redirect-data", "redirected to \"data:");
+        image("endless", "the answer is larger than 1 MiB");
+        image("truncated", "");
         for (const char* fault : {"halfgif", "empty", "huge", "html"})
-            QTest::addRow("image %s", fault) << "image-" + QString::fromLatin1(fault) << badImage << QSize();
+            QTest::addRow("image %s", fault)
+                << "image-" + QString::fromLatin1(fault) << badImage << QSize() << 0 << "";
         // Faults of our own side.
-        QTest::newRow("zoom not a number") << "zoom" << Reports{142, 146, 162, 168, 170, 174, 176} << QSize();
-        QTest::newRow("no work folder") << "temp" << Reports{106, 146, 174, 176, 146, 174, 176} << QSize();
-        QTest::newRow("file name too long") << "name" << Reports{168, 170, 174, 176} << QSize();
+        QTest::newRow("zoom not a number")
+            << "zoom" << Reports{142, 146, 162, 168, 170, 174, 176} << QSize() << 146
+            << "The map image for \"x\" has no address, since the zoom could not be read";
+        QTest::newRow("no work folder")
+            << "temp" << Reports{106, 146, 174, 176, 146, 174, 176} << QSize() << 146
+            << "The map page for \"x\" could not be fetched: the work folder to keep it in could not be made";
+        QTest::newRow("file name too long") << "name" << Reports{168, 170, 174, 176} << QSize() << 0 << "";
+        // Cut at the NUL, the name would be the user's file "victim" beside the results.
+        QTest::newRow("NUL in the name")
+            << "nul" << Reports{168, 170, 174, 176} << QSize() << 168
+            << QStringLiteral("Cannot create \"OUT/victim\u2400_1.gif\": a file name cannot "
+                              "hold a control character (code 0)");
     }
     void faults()
     {
         QFETCH(QString, fault);
         QFETCH(QSize, picture);
+        QFETCH(int, line);
+        QFETCH(QString, cause);
         QString location = QStringLiteral("x fault-") + fault;
         int yields = 0;
         if (fault == u"zoom")
@@ -217,8 +280,16 @@ private slots:
             };
         if (fault == u"temp")
             fake->shell.variables.insert(QStringLiteral("TEMP"), temp->filePath(QStringLiteral("gone")));
-        if (fault == u"zoom" || fault == u"temp" || fault == u"name")
-            location = fault == u"name" ? QString(300, u'x') : QStringLiteral("x");
+        if (fault == u"zoom" || fault == u"temp")
+            location = QStringLiteral("x");
+        if (fault == u"name")
+            location = QString(300, u'x');
+        const QString victim = out->filePath(QStringLiteral("victim"));
+        if (fault == u"nul") {
+            location = QStringLiteral("victim") + QChar(0);
+            QFile file(victim);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("the user's own") == 14);
+        }
         const QString cwd = QDir::currentPath();
         QDir::setCurrent(out->path()); // where a name without its stem would land
         QElapsedTimer clock;
@@ -227,12 +298,19 @@ private slots:
         QDir::setCurrent(cwd);
         QVERIFY2(clock.elapsed() < 10'000, qPrintable(QString::number(clock.elapsed())));
         QTEST(reports(), "reports");
+        if (line != 0)
+            QVERIFY2(said(line).startsWith(cause.replace(QStringLiteral("OUT"), out->path())),
+                     qPrintable(said(line)));
         const QString faulty = location + QStringLiteral("_1.jpg");
         QStringList expected;
         if (fault != u"temp")
             expected << QStringLiteral("good_1.jpg");
         if (picture.isValid())
             expected << faulty;
+        if (fault == u"nul") {
+            expected << QStringLiteral("victim");
+            QCOMPARE(contents(victim), QByteArray("the user's own"));
+        }
         QCOMPARE(files(out->path()), expected);
         if (fault != u"temp")
             QCOMPARE(pictureSize(QStringLiteral("good_1.jpg")), QSize(640, 640));
@@ -240,34 +318,84 @@ private slots:
             QCOMPARE(pictureSize(faulty), picture);
     }
 
+    // Links planted at the run's file names, pointing out of the output folder: each is replaced
+    // by the run's own file, and what it points to stays as it was (or absent).
+    void plantedLinks_data()
+    {
+        QTest::addColumn<QStringList>("links");
+        QTest::addColumn<bool>("dangling");
+        for (const char* name : {"X_1.gif", "X_1.bmp", "X_1.jpg"})
+            QTest::addRow("at %s", name) << QStringList{QString::fromLatin1(name)} << false;
+        QTest::newRow("at all three") << QStringList{"X_1.bmp", "X_1.gif", "X_1.jpg"} << false;
+        QTest::newRow("dangling, at all three") << QStringList{"X_1.bmp", "X_1.gif", "X_1.jpg"} << true;
+    }
+    void plantedLinks()
+    {
+        QFETCH(QStringList, links);
+        QFETCH(bool, dangling);
+        QTemporaryDir elsewhere;
+        for (const QString& name : links) {
+            const QString target = elsewhere.filePath(QStringLiteral("target ") + name);
+            if (!dangling) {
+                QFile file(target);
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(name.toLatin1()) == name.size());
+            }
+            QVERIFY(QFile::link(target, out->filePath(name)));
+        }
+        const QStringList before = files(elsewhere.path());
+        run({QStringLiteral("X")});
+        QCOMPARE(reports(), Reports{});
+        QCOMPARE(files(out->path()), QStringList{QStringLiteral("X_1.jpg")});
+        const QFileInfo jpg(out->filePath(QStringLiteral("X_1.jpg")));
+        QVERIFY(!jpg.isSymLink());
+        QFile plain(out->filePath(QStringLiteral("plain"))); // the permissions any new file gets
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        QCOMPARE(jpg.permissions(), QFileInfo(plain).permissions());
+        plain.remove();
+        QCOMPARE(pictureSize(QStringLiteral("X_1.jpg")), QSize(640, 640));
+        QCOMPARE(files(elsewhere.path()), before);
+        for (const QString& name : before)
+            QCOMPARE(contents(elsewhere.filePath(name)), name.mid(7).toLatin1());
+    }
+
+    // What the window does while the run yields changes nothing the run has not reached yet.
+    void windowActsMidRun_data()
+    {
+        QTest::addColumn<QString>("act");
+        QTest::addColumn<QStringList>("locations");
+        QTest::addColumn<QStringList>("captured");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("a second click is ignored")
+            << "click" << QStringList{"a", "b"} << QStringList{"a_1.jpg", "b_1.jpg"} << 4;
+        QTest::newRow("a shrunk list ends at its new end")
+            << "shrink" << QStringList{"c", "d", "e"} << QStringList{"c_1.jpg", "d_1.jpg"} << 4;
+        QTest::newRow("emptied, the current location finishes")
+            << "empty" << QStringList{"f", "g"} << QStringList{"f_1.jpg"} << 2;
+        QTest::newRow("added locations wait for the next run")
+            << "grow" << QStringList{"h", "i"} << QStringList{"h_1.jpg", "i_1.jpg"} << 4;
+    }
     void windowActsMidRun()
     {
-        // A second click while the run yields is ignored.
-        fake->window.onYield = [&] { form->PushButton17->click(); };
-        const qsizetype before = service.requestTargets().size();
-        run({QStringLiteral("a"), QStringLiteral("b")});
-        QCOMPARE(service.requestTargets().size() - before, 4);
-
-        // A list that shrinks under the run ends it at its new end.
-        form->locations().clear();
-        fake->window.onYield = [&] {
-            if (form->locations().count() == 3)
-                form->locations().removeAt(3);
-        };
-        run({QStringLiteral("c"), QStringLiteral("d"), QStringLiteral("e")});
-        QCOMPARE(files(out->path()), (QStringList{"a_1.jpg", "b_1.jpg", "c_1.jpg", "d_1.jpg"}));
-
-        // Emptied in the middle of a location: that one still finishes.
-        form->locations().clear();
+        QFETCH(QString, act);
+        QFETCH(QStringList, locations);
         int yields = 0;
         fake->window.onYield = [&] {
-            if (++yields == 2)
+            ++yields;
+            if (act == u"click")
+                form->PushButton17->click();
+            if (act == u"shrink" && form->locations().count() == 3)
+                form->locations().removeAt(3);
+            if (act == u"empty" && yields == 2)
                 form->locations().clear();
+            if (act == u"grow" && yields == 1)
+                form->locations().append(QStringLiteral("j"));
         };
-        run({QStringLiteral("f"), QStringLiteral("g")});
-        QCOMPARE(files(out->path()).size(), 5);
+        const qsizetype before = service.requestTargets().size();
+        run(locations);
+        QTEST(files(out->path()), "captured");
+        QTEST(int(service.requestTargets().size() - before), "requests");
         QCOMPARE(reports(), Reports{});
-        QCOMPARE(fake->window.boxTexts(), QStringList(3, QStringLiteral("Done.")));
+        QCOMPARE(fake->window.boxTexts(), QStringList{QStringLiteral("Done.")});
     }
 
     // Closing ends the program at once: the list is saved, the work files go, no box shows.

@@ -1,9 +1,8 @@
 #pragma once
 
+#include "platform/Files.h"
 #include "platform/Network.h"
-#include "platform/PlatformError.h"
 
-#include <QFile>
 #include <QHash>
 #include <QStringList>
 
@@ -20,9 +19,10 @@ public:
     void downloadToFile(const QString& url, const QString& path) override
     {
         const QByteArray body = fetch(url);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size())
-            throw PlatformError(QStringLiteral("Cannot write %1").arg(path));
+        WriteWholeFile(path, ReplacingFile::Kind::Work, [&](QIODevice& file) {
+            if (file.write(body) != body.size())
+                throw PlatformError(QStringLiteral("Cannot write %1").arg(path));
+        });
     }
 
     QByteArray openUrl(const QString& url) override { return fetch(url); }
@@ -35,7 +35,7 @@ private:
             return onFetch(url);
         const auto it = answers.constFind(url);
         if (it == answers.cend())
-            throw PlatformError(QStringLiteral("Cannot reach %1").arg(url));
+            throw FetchError(url, QStringLiteral("no answer is scripted for it"));
         return *it;
     }
 };

@@ -1,21 +1,14 @@
 #include "platform/qt/QtImageFormat.h"
 
+#include "platform/Files.h"
 #include "platform/PlatformError.h"
-#include "platform/qt/WorkFile.h"
 
-#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
 
 namespace {
-
-QString Shown(const QString& path)
-{
-    return QDir::toNativeSeparators(path);
-}
 
 // The format the file's first bytes announce, among those we decode; empty for anything else.
 QByteArray SniffFormat(QFile& file)
@@ -77,22 +70,23 @@ QString FormatNames(const QList<QByteArray>& formats)
 // Reads the image at path, accepting only the given formats.
 QImage Decode(const QString& path, const QList<QByteArray>& accepted)
 {
+    CheckPath(path, QStringLiteral("Cannot open the image file"));
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
         throw PlatformError(
-            QStringLiteral("Cannot open the image file \"%1\": %2").arg(Shown(path), file.errorString()));
+            QStringLiteral("Cannot open the image file \"%1\": %2").arg(ShownPath(path), file.errorString()));
     if (file.size() == 0)
-        throw PlatformError(QStringLiteral("The image file \"%1\" is empty").arg(Shown(path)));
+        throw PlatformError(QStringLiteral("The image file \"%1\" is empty").arg(ShownPath(path)));
     const QByteArray format = SniffFormat(file);
     if (!accepted.contains(format))
         throw PlatformError(
-            QStringLiteral("The file \"%1\" is not a %2 image").arg(Shown(path), FormatNames(accepted)));
+            QStringLiteral("The file \"%1\" is not a %2 image").arg(ShownPath(path), FormatNames(accepted)));
 
     if (format == "gif" && !IsCompleteGif(file.peek(file.size())))
         throw PlatformError(
             QStringLiteral("The GIF image \"%1\" is cut short: part of its picture or its end "
                            "mark is missing")
-                .arg(Shown(path)));
+                .arg(ShownPath(path)));
 
     QImageReader reader(&file, format);
     reader.setAutoDetectImageFormat(false);
@@ -102,28 +96,15 @@ QImage Decode(const QString& path, const QList<QByteArray>& accepted)
     if (size.isValid() && limit > 0 && qint64(size.width()) * size.height() * 4 > limit)
         throw PlatformError(
             QStringLiteral("The image \"%1\" declares %2 x %3 pixels, more than %4 MB of memory")
-                .arg(Shown(path))
+                .arg(ShownPath(path))
                 .arg(size.width())
                 .arg(size.height())
                 .arg(QImageReader::allocationLimit()));
     QImage image;
     if (!reader.read(&image) || image.isNull())
         throw PlatformError(
-            QStringLiteral("Cannot read the image \"%1\": %2").arg(Shown(path), reader.errorString()));
+            QStringLiteral("Cannot read the image \"%1\": %2").arg(ShownPath(path), reader.errorString()));
     return image;
-}
-
-void Encode(const QImage& image, const QString& path, const char* format, int quality)
-{
-    QSaveFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::WriteOnly))
-        throw PlatformError(QStringLiteral("Cannot create \"%1\": %2").arg(Shown(path), file.errorString()));
-    QImageWriter writer(&file, format);
-    writer.setQuality(quality);
-    if (!writer.write(image))
-        throw PlatformError(QStringLiteral("Cannot write \"%1\": %2").arg(Shown(path), writer.errorString()));
-    if (!file.commit())
-        throw PlatformError(QStringLiteral("Cannot write \"%1\": %2").arg(Shown(path), file.errorString()));
 }
 
 } // namespace
@@ -132,16 +113,23 @@ void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString& bitm
 {
     const QImage image = Decode(sourcePath, {"gif", "png", "jpeg", "bmp"});
     // The bitmap is a work file: whole or absent, but not worth a wait for the disk.
-    WriteWorkFile(bitmapPath, [&](QIODevice& file) {
+    WriteWholeFile(bitmapPath, ReplacingFile::Kind::Work, [&](QIODevice& file) {
         QImageWriter writer(&file, "bmp");
         if (!writer.write(image))
             throw PlatformError(
-                QStringLiteral("Cannot write \"%1\": %2").arg(Shown(bitmapPath), writer.errorString()));
+                QStringLiteral("Cannot write \"%1\": %2").arg(ShownPath(bitmapPath), writer.errorString()));
     });
 }
 
 void QtImageFormat::bitmapToJpeg(const QString& bitmapPath, const QString& jpegPath, int quality)
 {
     const QImage image = Decode(bitmapPath, {"bmp"});
-    Encode(image, jpegPath, "jpeg", quality);
+    // The result: whole or absent, on disk before it takes its name.
+    WriteWholeFile(jpegPath, ReplacingFile::Kind::Result, [&](QIODevice& file) {
+        QImageWriter writer(&file, "jpeg");
+        writer.setQuality(quality);
+        if (!writer.write(image))
+            throw PlatformError(
+                QStringLiteral("Cannot write \"%1\": %2").arg(ShownPath(jpegPath), writer.errorString()));
+    });
 }

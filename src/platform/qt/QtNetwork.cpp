@@ -1,10 +1,9 @@
 #include "platform/qt/QtNetwork.h"
 
 #include "BuildConfig.h"
+#include "platform/Files.h"
 #include "platform/PlatformError.h"
-#include "platform/qt/WorkFile.h"
 
-#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -40,9 +39,7 @@ QtNetwork::~QtNetwork() = default;
 
 void QtNetwork::fetch(const QString& address, const std::function<void(const QByteArray&)>& sink)
 {
-    const auto failed = [&](const QString& reason) {
-        return PlatformError(QStringLiteral("Cannot fetch \"%1\": %2").arg(address, reason));
-    };
+    const auto failed = [&](const QString& reason) { return FetchError(address, reason); };
     const QUrl url(address);
     if (!IsWebUrl(url))
         throw failed(QStringLiteral("only http and https addresses are fetched"));
@@ -153,15 +150,15 @@ void QtNetwork::downloadToFile(const QString& url, const QString& path)
 {
     // A file appears at path only when the whole page is in it.
     try {
-        WriteWorkFile(path, [&](QIODevice& file) {
+        WriteWholeFile(path, ReplacingFile::Kind::Work, [&](QIODevice& file) {
             fetch(url, [&](const QByteArray& piece) {
                 if (file.write(piece) != piece.size())
                     throw PlatformError(QStringLiteral("Cannot write the page to \"%1\": %2")
-                                            .arg(QDir::toNativeSeparators(path), file.errorString()));
+                                            .arg(ShownPath(path), file.errorString()));
             });
         });
     } catch (const PlatformError&) {
-        if (!path.isEmpty())
+        if (!path.isEmpty() && RefusedCharacterAt(path) < 0)
             QFile::remove(path);
         throw;
     }

@@ -100,6 +100,42 @@ private slots:
         QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  (QStringList{"in.bmp", "not.bmp", "out.jpg"}));
     }
+
+    // A path holding a NUL would reach the system cut short, naming "victim": refused, by name.
+    void refusedNames_data()
+    {
+        QTest::addColumn<int>("which"); // the path that holds the NUL: source, bitmap, jpeg
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("image source") << 0 << "Cannot open the image file";
+        QTest::newRow("bitmap written") << 1 << "Cannot create";
+        QTest::newRow("bitmap source") << 2 << "Cannot open the image file";
+        QTest::newRow("jpeg written") << 3 << "Cannot create";
+    }
+    void refusedNames()
+    {
+        QFETCH(int, which);
+        QFETCH(QString, refusal);
+        put("victim", Encoded("bmp"));
+        put("in.bmp", Encoded("bmp"));
+        const QString cut = path("victim") + QChar(0) + QStringLiteral("_1.x");
+        const QStringList paths{which == 0 ? cut : path("in.bmp"), which == 1 ? cut : path("out.bmp"),
+                                which == 2 ? cut : path("in.bmp"), which == 3 ? cut : path("out.jpg")};
+        try {
+            if (which < 2)
+                images.imageToBitmap(paths[0], paths[1]);
+            else
+                images.bitmapToJpeg(paths[2], paths[3], 85);
+            QFAIL("converted");
+        } catch (const PlatformError& e) {
+            const QString expected = refusal + QStringLiteral(" \"%1\u2400_1.x\": a file name cannot hold a "
+                                                              "control character (code 0)")
+                                                   .arg(QDir::toNativeSeparators(path("victim")));
+            QCOMPARE(e.description(), expected);
+        }
+        QCOMPARE(contents("victim"), Encoded("bmp"));
+        QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 (QStringList{"in.bmp", "victim"}));
+    }
 };
 
 QTEST_MAIN(TestQtImageFormat)

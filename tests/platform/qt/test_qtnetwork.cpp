@@ -79,6 +79,34 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(PlatformError, network.downloadToFile(url("/half"), page));
         QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     }
+
+    // The page replaces a link at its path, never writes through it; a path cut short by a NUL
+    // is refused before anything is fetched or written.
+    void pageFileNames()
+    {
+        QTemporaryDir elsewhere;
+        const QString target = elsewhere.filePath(QStringLiteral("target"));
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("kept") == 4);
+        file.close();
+        const QString page = dir.filePath(QStringLiteral("map.html"));
+        QVERIFY(QFile::link(target, page));
+        network.downloadToFile(url("/hops/0"), page);
+        QVERIFY(!QFileInfo(page).isSymLink());
+        QVERIFY(QFile::remove(page));
+        try {
+            network.downloadToFile(url("/hops/0"), target + QChar(0));
+            QFAIL("downloaded");
+        } catch (const PlatformError& e) {
+            QVERIFY2(e.description().contains(u"cannot hold a control character (code 0)"),
+                     qPrintable(e.description()));
+        }
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("kept"));
+        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"target"});
+        QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
 };
 
 QTEST_MAIN(TestQtNetwork)
