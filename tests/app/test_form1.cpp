@@ -213,7 +213,7 @@ private slots:
 
     void onePointerForTheWholeWindowFromTheStart()
     {
-        QCOMPARE(fake->window.pointers, std::vector<PointerShape>{PointerShape::Ordinary});
+        QCOMPARE(fake->window.pointerApplies, 1);
         QtWindowSystem real;
         Platform platform{real,          fake->settings, fake->network, fake->images,
                           fake->dialogs, fake->skin,     fake->shell};
