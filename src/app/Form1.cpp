@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSlider>
 #include <QTreeView>
@@ -57,6 +58,8 @@ TextProgressBar::TextProgressBar(QWidget* parent) : QProgressBar(parent)
 void TextProgressBar::setText(const QString& text)
 {
     m_text = text;
+    // The bar's text is what a screen reader should hear, as the eye reads it.
+    setAccessibleName(text);
     update();
 }
 
@@ -75,6 +78,8 @@ Form1::Form1(Platform& platform, QWidget* parent)
     setWindowTitle(QStringLiteral("Form1"));
     buildControls();
     connectHandlers();
+    // One pointer for the whole window from the start: no I-beam over the text boxes.
+    unguarded("pointer", [this] { setPointerShape(PointerShape::Ordinary); });
 }
 
 Form1::~Form1() = default;
@@ -94,6 +99,10 @@ void Form1::buildControls()
         b->setFont(arialBold(11.25));
         b->setGeometry(geometry);
         b->setAutoDefault(false);
+        // The platform's button-text colour on white; the text colour still follows the platform.
+        QPalette palette;
+        palette.setColor(QPalette::Button, Qt::white);
+        b->setPalette(palette);
         m_hoverShapes.insert(b, PointerShape::Custom);
         return b;
     };
@@ -122,7 +131,6 @@ void Form1::buildControls()
     ListView1->setToolTip(QStringLiteral(
         "Double-click item to remove it. Move | line to right and out of window to reveal full names."));
     m_hoverShapes.insert(ListView1, PointerShape::Ordinary);
-    m_hoverShapes.insert(ListView1->viewport(), PointerShape::Ordinary);
 
     PushButton6 =
         button(this, "PushButton6", QStringLiteral("Add One Location"), twipsRect(120, 3250, 3840, 405));
@@ -145,6 +153,9 @@ void Form1::buildControls()
     HScroll1->setPageStep(1);
     HScroll1->setValue(1);
     HScroll1->setFocusPolicy(Qt::StrongFocus);
+    // A drag changes the value once, where it ends; arrows, trough and keys at once.
+    HScroll1->setTracking(false);
+    m_hoverShapes.insert(HScroll1, std::nullopt);
 
     Frame3 = frame("Frame3", QStringLiteral("JPG Image Quality"), twipsRect(120, 5070, 7800, 885));
     Slider1 = new QSlider(Qt::Horizontal, Frame3);
@@ -157,6 +168,7 @@ void Form1::buildControls()
     Slider1->setTickPosition(QSlider::TicksBelow);
     Slider1->setTickInterval(5);
     Slider1->setFocusPolicy(Qt::StrongFocus);
+    m_hoverShapes.insert(Slider1, std::nullopt);
 
     Frame1 = frame("Frame1", QStringLiteral("Save Results To This Folder"), twipsRect(120, 6030, 7800, 780));
     Text1 = new QLineEdit(Frame1);
@@ -172,26 +184,37 @@ void Form1::buildControls()
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setGeometry(twipsRect(120, 7460, 7800, 405));
     ProgressBar1->setText(QStringLiteral("Progress Bar"));
+    m_hoverShapes.insert(ProgressBar1, std::nullopt);
 
-    // Screen readers: captions speak for the buttons and frames; the rest get a short name.
+    // Screen readers hear what the eye reads. A frame is named by its caption as Qt gives it,
+    // so the quality frame's name follows its caption; the list by its column's header.
     for (QPushButton* b : findChildren<QPushButton*>())
         b->setAccessibleName(b->text());
-    for (QGroupBox* f : findChildren<QGroupBox*>())
-        f->setAccessibleName(f->title());
-    PushButton2->setAccessibleName(QStringLiteral("Choose the output folder"));
+    PushButton2->setAccessibleName(QStringLiteral("Choose the output folder..."));
     ListView1->setAccessibleName(QStringLiteral("Locations"));
+    connect(m_locations, &QAbstractItemModel::headerDataChanged, ListView1, [this] {
+        const QString header = m_locations->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString();
+        ListView1->setAccessibleName(header.isEmpty() ? QStringLiteral("Locations") : header);
+    });
     ListView1->setAccessibleDescription(ListView1->toolTip());
     Text2->setAccessibleName(QStringLiteral("Zoom level"));
     HScroll1->setAccessibleName(QStringLiteral("Zoom level, 1 to 18"));
     Slider1->setAccessibleName(QStringLiteral("JPG quality in percent"));
     Text1->setAccessibleName(QStringLiteral("Output folder"));
-    ProgressBar1->setAccessibleName(QStringLiteral("Progress"));
 
     m_hoverShapes.insert(this, PointerShape::Ordinary);
-    for (auto it = m_hoverShapes.cbegin(); it != m_hoverShapes.cend(); ++it) {
-        auto* widget = static_cast<QWidget*>(it.key());
-        widget->setMouseTracking(true);
-        widget->installEventFilter(this);
+    // Plain moves reach every part of a control with a hover handler (the list's header and
+    // items too), and only those: over the others the shape stays as it was.
+    QList<QWidget*> parts = findChildren<QWidget*>();
+    parts.prepend(this);
+    for (QWidget* part : std::as_const(parts)) {
+        const QWidget* control = part;
+        while (!m_hoverShapes.contains(control))
+            control = control->parentWidget();
+        if (!m_hoverShapes.value(control))
+            continue;
+        part->setMouseTracking(true);
+        part->installEventFilter(this);
     }
 
     // The designed tab order; frames and the progress bar take no focus.
@@ -229,6 +252,12 @@ void Form1::unguarded(const char* handler, const std::function<void()>& body)
     const auto failure = FailureOf(body);
     if (!failure)
         return;
+    if (m_inGuardedStatement) {
+        // The first failure stops the statement; what failed after it is a consequence.
+        if (!m_calledFailure)
+            m_calledFailure = failure;
+        return;
+    }
     const QString name = QString::fromLatin1(handler);
     if (m_reportedUnguarded.contains(name))
         return;
@@ -242,6 +271,30 @@ void Form1::setPointerShape(PointerShape shape)
     m_platform.window.applyPointer(*this, shape, m_customPointer ? &*m_customPointer : nullptr);
 }
 
+void Form1::setBoxText(QLineEdit* box, const QString& text)
+{
+    // Qt runs the change handler inside setText; a failure must not be thrown through Qt.
+    const bool outer = std::exchange(m_inGuardedStatement, true);
+    const auto restore = qScopeGuard([&] { m_inGuardedStatement = outer; });
+    box->setText(text);
+    if (!outer)
+        if (const auto failure = std::exchange(m_calledFailure, std::nullopt))
+            throw PlatformError(*failure);
+}
+
+void Form1::hoverAt(QPoint pos)
+{
+    if (!rect().contains(pos))
+        return;
+    const QWidget* control = childAt(pos);
+    if (!control)
+        control = this;
+    while (!m_hoverShapes.contains(control))
+        control = control->parentWidget();
+    if (const auto shape = m_hoverShapes.value(control))
+        hover(*shape);
+}
+
 void Form1::hover(PointerShape shape)
 {
     if (m_pointer == PointerShape::Busy || m_pointer == shape)
@@ -252,13 +305,16 @@ void Form1::hover(PointerShape shape)
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     const auto type = event->type();
-    if (type == QEvent::Enter || type == QEvent::MouseMove) {
-        const auto it = m_hoverShapes.constFind(watched);
-        if (it != m_hoverShapes.cend())
-            hover(*it);
-    } else if (type == QEvent::MouseButtonDblClick && watched == ListView1->viewport()) {
-        // A double-click anywhere on the list removes the selected location, as on an item.
-        ListView1_DblClick();
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget && (type == QEvent::MouseMove || type == QEvent::Enter)) {
+        const auto* pointer = dynamic_cast<const QSinglePointEvent*>(event);
+        if (pointer)
+            unguarded("pointer", [&] { hoverAt(widget->mapTo(this, pointer->position().toPoint())); });
+    } else if (type == QEvent::MouseButtonDblClick && watched == ListView1->viewport() &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        // A double-click anywhere on the list removes the selected location, as on an item;
+        // other buttons' double-clicks are Qt's as usual.
+        unguarded("ListView1_DblClick", [this] { ListView1_DblClick(); });
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -266,7 +322,10 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    if (!Form_QueryUnload()) {
+    // Held only when the list could not be saved; Form_QueryUnload lets the next close go.
+    bool goAhead = false;
+    unguarded("Form_QueryUnload", [&] { goAhead = Form_QueryUnload(); });
+    if (!goAhead) {
         event->ignore();
         return;
     }

@@ -120,16 +120,26 @@ private:
     void buildControls();
     void connectHandlers();
     // Runs an unguarded handler: a failure there never ends the program. The first failure
-    // of each handler is shown once; repeats (say, one per keystroke) are not.
+    // of each handler is shown once; repeats (say, one per keystroke) are not. Inside
+    // setBoxText the failure belongs to the guarded statement instead.
     void unguarded(const char* handler, const std::function<void()>& body);
+    // Sets a box's text from a guarded statement. The box's change handler runs inside this
+    // call, so its failure is the statement's: thrown here, once Qt has finished the change.
+    void setBoxText(QLineEdit* box, const QString& text);
+    // The pointer follows the control under it (a point of the window), not the widget that
+    // an event happens to reach: a move that a button ignores travels on to its parent.
+    void hoverAt(QPoint pos);
     void hover(PointerShape shape);
 
     Platform& m_platform;
     LocationList* m_locations = nullptr;
     PointerShape m_pointer = PointerShape::Ordinary;
     std::optional<QCursor> m_customPointer;
-    QHash<QObject*, PointerShape> m_hoverShapes;
+    // Every control; those with a hover handler hold the shape it sets.
+    QHash<const QWidget*, std::optional<PointerShape>> m_hoverShapes;
     QSet<QString> m_reportedUnguarded;
+    bool m_inGuardedStatement = false;
+    std::optional<QString> m_calledFailure;
     std::function<void()> m_endHook;
     bool m_listSaveRefused = false;
     QString m_mapBaseUrl = QString::fromUtf8(BuildConfig::MapBaseUrl);

@@ -133,10 +133,10 @@ void Form1::Form_Load()
         // Looked up on every start, before the setting is read: without a desktop the box
         // keeps its empty text and the stored folder stays as it is.
         const QString desktop = m_platform.shell.desktopFolder() + sep;
-        Text1->setText(Settings::read(m_platform.settings, QStringLiteral("Output Folder"), desktop));
+        setBoxText(Text1, Settings::read(m_platform.settings, QStringLiteral("Output Folder"), desktop));
     });
     g(150, [&] {
-        Text2->setText(Settings::read(m_platform.settings, QStringLiteral("Zoom"), QStringLiteral("1")));
+        setBoxText(Text2, Settings::read(m_platform.settings, QStringLiteral("Zoom"), QStringLiteral("1")));
     });
     g(152, [&] {
         const QString stored =
@@ -160,20 +160,18 @@ void Form1::Form_Load()
 
 bool Form1::Form_QueryUnload()
 {
-    try {
+    const auto failure = FailureOf([&] {
         Settings::store(m_platform.settings, QStringLiteral("Zip Codes"), SavedListText(*m_locations));
-    } catch (const PlatformError& e) {
-        // Ending now would lose the list without a word. Say so, and let the next close go ahead.
-        if (m_listSaveRefused)
-            return true;
-        m_listSaveRefused = true;
-        m_platform.window.messageBox(e.description() +
-                                         QStringLiteral("\r\rThe list of locations is not saved. Close the "
-                                                        "window again to quit without saving it."),
-                                     MessageStyle::Exclamation);
-        return false;
-    }
-    return true;
+    });
+    if (!failure || m_listSaveRefused)
+        return true;
+    // Ending now would lose the list without a word. Say so, and let the next close go ahead.
+    m_listSaveRefused = true;
+    m_platform.window.messageBox(*failure +
+                                     QStringLiteral("\r\rThe list of locations is not saved. Close the "
+                                                    "window again to quit without saving it."),
+                                 MessageStyle::Exclamation);
+    return false;
 }
 
 void Form1::Form_Unload()

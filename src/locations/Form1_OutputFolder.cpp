@@ -28,9 +28,9 @@ void Form1::PushButton2_Click()
     if (g.test(102, [&] { return folder.isEmpty(); }))
         return;
     if (g.block(104, [&] { return !folder.endsWith(PathSeparator()); }))
-        g(106, [&] { Text1->setText(folder + PathSeparator()); });
+        g(106, [&] { setBoxText(Text1, folder + PathSeparator()); });
     else
-        g(108, [&] { Text1->setText(folder); });
+        g(108, [&] { setBoxText(Text1, folder); });
 }
 
 void Form1::Text1_Change()

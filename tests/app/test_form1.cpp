@@ -1,17 +1,24 @@
 #include "BuildConfig.h"
 #include "app/Form1.h"
 #include "locations/LocationList.h"
+#include "platform/qt/QtWindowSystem.h"
 #include "support/TestPlatform.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QStyleOptionSlider>
+#include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
 
 #include <memory>
+#include <stdexcept>
 
 // The main window as built: controls, pointer, Help, list buttons, failure containment.
 class TestForm1 : public QObject
@@ -21,10 +28,26 @@ class TestForm1 : public QObject
     std::unique_ptr<TestPlatform> fake;
     std::unique_ptr<Form1> form;
 
-    void hoverOver(QWidget* w)
+    void show()
     {
-        QEvent enter(QEvent::Enter);
-        QCoreApplication::sendEvent(w, &enter);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    }
+    // A real move of the pointer over the shown window, delivered as the window system does:
+    // to the control under the pointer first, then up through its parents.
+    void moveTo(QWidget* w, QPoint at = QPoint(-1, -1))
+    {
+        if (at == QPoint(-1, -1))
+            at = w->rect().center();
+        QTest::mouseMove(form->windowHandle(), w->mapTo(form.get(), at));
+    }
+    QWidget* control(const QString& name) const
+    {
+        if (name == QLatin1String("Form1"))
+            return form.get();
+        if (name == QLatin1String("header"))
+            return form->ListView1->header();
+        return form->findChild<QWidget*>(name);
     }
     QStringList listed() const
     {
@@ -120,32 +143,246 @@ private slots:
         QCOMPARE(box.title, QStringLiteral("Orrowdale"));
     }
 
+    void pointerFollowsTheMouse_data()
+    {
+        QTest::addColumn<QString>("over");
+        QTest::addColumn<QPoint>("at"); // in the control's own coordinates; (-1, -1) is its centre
+        QTest::addColumn<int>("shape"); // -1: the control has no handler and the shape stays
+        const QPoint centre(-1, -1);
+        const int ordinary = int(PointerShape::Ordinary), custom = int(PointerShape::Custom);
+        for (const char* b : {"PushButton1", "PushButton2", "PushButton3", "PushButton4", "PushButton5",
+                              "PushButton6", "PushButton17"})
+            QTest::newRow(b) << QString::fromLatin1(b) << centre << custom;
+        QTest::newRow("window background") << "Form1" << QPoint(3, 3) << ordinary;
+        QTest::newRow("Frame1 caption") << "Frame1" << QPoint(14, 5) << ordinary;
+        QTest::newRow("Frame2 below its controls") << "Frame2" << QPoint(10, 48) << ordinary;
+        QTest::newRow("Frame3 below the slider") << "Frame3" << QPoint(4, 55) << ordinary;
+        QTest::newRow("ListView1 items") << "ListView1" << centre << ordinary;
+        QTest::newRow("ListView1 header") << "header" << centre << ordinary;
+        QTest::newRow("Text1") << "Text1" << centre << ordinary;
+        QTest::newRow("Text2") << "Text2" << centre << ordinary;
+        QTest::newRow("Slider1") << "Slider1" << centre << -1;
+        QTest::newRow("HScroll1") << "HScroll1" << centre << -1;
+        QTest::newRow("ProgressBar1") << "ProgressBar1" << centre << -1;
+    }
     void pointerFollowsTheMouse()
     {
+        QFETCH(QString, over);
+        QFETCH(QPoint, at);
+        QFETCH(int, shape);
+        show();
+        // Come from a control of the other shape, so that a change shows.
+        if (shape == int(PointerShape::Custom))
+            moveTo(form->Frame2, QPoint(10, 48));
+        else
+            moveTo(form->PushButton4);
+        const PointerShape before = form->pointerShape();
+        QCOMPARE(before, shape == int(PointerShape::Custom) ? PointerShape::Ordinary : PointerShape::Custom);
+        QWidget* w = control(over);
+        QVERIFY(w);
+        if (at == QPoint(-1, -1))
+            at = w->rect().center();
+        // Onto the control and on inside it, no mouse button held.
+        for (const QPoint& step : {at, at + QPoint(2, 1), at + QPoint(4, 2)}) {
+            moveTo(w, step);
+            QCOMPARE(form->pointerShape(), shape < 0 ? before : PointerShape(shape));
+        }
+    }
+
+    void busyHoldsDuringARun()
+    {
+        show();
+        QTemporaryDir out;
+        form->Text1->setText(out.path() + QLatin1Char('/'));
+        form->locations().append(QStringLiteral("Haverhill MA"));
+        std::vector<PointerShape> seen;
+        fake->window.onYield = [&] {
+            fake->window.onYield = nullptr;
+            for (QWidget* w : std::initializer_list<QWidget*>{form->PushButton1, form->PushButton17,
+                                                              form->Frame2, form->PushButton2, form.get()}) {
+                moveTo(w, w == form.get() ? QPoint(3, 3) : QPoint(-1, -1));
+                seen.push_back(form->pointerShape());
+            }
+        };
+        form->PushButton17->click();
+        QCOMPARE(seen, std::vector<PointerShape>(5, PointerShape::Busy));
         QCOMPARE(form->pointerShape(), PointerShape::Ordinary);
-        hoverOver(form->PushButton1);
+        moveTo(form->PushButton1); // the first move after the run gives the hand again
         QCOMPARE(form->pointerShape(), PointerShape::Custom);
-        hoverOver(form->Frame2);
-        hoverOver(form->PushButton2);
-        // No handler of their own: the shape stays as it was.
-        hoverOver(form->Slider1);
-        hoverOver(form->ProgressBar1);
-        QCOMPARE(form->pointerShape(), PointerShape::Custom);
-        hoverOver(form->ListView1->viewport());
-        hoverOver(form->PushButton17);
-        hoverOver(form.get());
-        QCOMPARE(fake->window.pointers,
-                 (std::vector<PointerShape>{PointerShape::Custom, PointerShape::Ordinary,
-                                            PointerShape::Custom, PointerShape::Ordinary,
-                                            PointerShape::Custom, PointerShape::Ordinary}));
-        // Busy holds whatever the mouse passes over.
-        form->setPointerShape(PointerShape::Busy);
-        for (QWidget* w : std::initializer_list<QWidget*>{form->PushButton4, form->Frame1, form.get()})
-            hoverOver(w);
-        QCOMPARE(form->pointerShape(), PointerShape::Busy);
-        form->setPointerShape(PointerShape::Ordinary);
-        hoverOver(form->PushButton4);
-        QCOMPARE(form->pointerShape(), PointerShape::Custom);
+    }
+
+    void onePointerForTheWholeWindowFromTheStart()
+    {
+        QCOMPARE(fake->window.pointerApplies, 1);
+        QtWindowSystem real;
+        Platform platform{real,          fake->settings, fake->network, fake->images,
+                          fake->dialogs, fake->skin,     fake->shell};
+        Form1 other(platform);
+        QCOMPARE(other.cursor().shape(), Qt::ArrowCursor);
+        for (QWidget* w : other.findChildren<QWidget*>()) // the text boxes too: no I-beam
+            QVERIFY2(w->cursor().shape() == Qt::ArrowCursor, qPrintable(w->objectName()));
+    }
+
+    void failingPointerIsShownOnce()
+    {
+        struct BrokenPointer : FakeWindowSystem
+        {
+            void applyPointer(QWidget&, PointerShape, const QCursor*) override
+            {
+                throw std::runtime_error("no pointer today");
+            }
+        } window;
+        Platform platform{window,        fake->settings, fake->network, fake->images,
+                          fake->dialogs, fake->skin,     fake->shell};
+        form = std::make_unique<Form1>(platform);
+        show();
+        for (QWidget* w : std::initializer_list<QWidget*>{form->PushButton1, form->Frame2, form->PushButton4,
+                                                          form->ListView1})
+            moveTo(w, w == form->Frame2 ? QPoint(10, 48) : QPoint(-1, -1));
+        QCOMPARE(window.boxTexts(), QStringList{QStringLiteral("no pointer today")});
+        form.reset(); // before the window system it uses
+    }
+
+    void buttonsAreButtonTextOnWhite()
+    {
+        const QColor buttonText = QApplication::palette().color(QPalette::ButtonText);
+        for (QPushButton* b : form->findChildren<QPushButton*>()) {
+            QCOMPARE(b->palette().color(QPalette::Button), QColor(Qt::white));
+            QCOMPARE(b->palette().color(QPalette::ButtonText), buttonText);
+            // As drawn: the face inside the border is white, not the platform's grey.
+            const QImage face = b->grab().toImage();
+            const QColor inside = face.pixelColor(4, face.height() / 2);
+            QVERIFY2(inside.lightness() >= 250,
+                     qPrintable(b->objectName() + QLatin1Char(' ') + inside.name()));
+        }
+    }
+
+    void accessibleNamesHoldTheVisibleText()
+    {
+        fake->settings.set(QStringLiteral("Slider1"), QStringLiteral("87"));
+        form->Form_Load();
+        auto name = [](QWidget* w) {
+            return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+        };
+        QList<QPair<QWidget*, QString>> shown;
+        for (QPushButton* b : form->findChildren<QPushButton*>())
+            shown << qMakePair(static_cast<QWidget*>(b), b->text());
+        for (QGroupBox* f : form->findChildren<QGroupBox*>())
+            shown << qMakePair(static_cast<QWidget*>(f), f->title());
+        shown << qMakePair(static_cast<QWidget*>(form->ListView1),
+                           form->locations().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString())
+              << qMakePair(static_cast<QWidget*>(form->ProgressBar1), form->ProgressBar1->text());
+        QCOMPARE(shown.size(), 12);
+        for (const auto& [w, text] : shown) {
+            QVERIFY(!text.isEmpty());
+            QVERIFY2(name(w).contains(text), qPrintable(w->objectName() + QStringLiteral(": ") + name(w)));
+        }
+        QCOMPARE(name(form->Frame3), QStringLiteral("Output JPG image quality: 87%"));
+        QTest::keyClick(form->Slider1,
+                        Qt::Key_Left); // the caption follows the slider, and the name the caption
+        QCOMPARE(name(form->Frame3), QStringLiteral("Output JPG image quality: 86%"));
+        form->ProgressBar1->setText(QStringLiteral("Processing: Haverhill MA"));
+        QCOMPARE(name(form->ProgressBar1), QStringLiteral("Processing: Haverhill MA"));
+    }
+
+    void zoomDragStoresOnceAtItsEnd()
+    {
+        show();
+        QScrollBar* bar = form->HScroll1;
+        QStyleOptionSlider option;
+        option.initFrom(bar);
+        option.orientation = Qt::Horizontal;
+        option.state |= QStyle::State_Horizontal;
+        option.minimum = bar->minimum();
+        option.maximum = bar->maximum();
+        option.sliderPosition = option.sliderValue = bar->value();
+        option.singleStep = bar->singleStep();
+        option.pageStep = bar->pageStep();
+        const QRect thumb =
+            bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+        const QRect groove =
+            bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarGroove, bar);
+        QWindow* window = form->windowHandle();
+        QPoint at = bar->mapTo(form.get(), thumb.center());
+        QTest::mousePress(window, Qt::LeftButton, {}, at);
+        for (int step = 0; step < groove.width() / 2; step += 6) {
+            at += QPoint(6, 0);
+            QTest::mouseMove(window, at);
+        }
+        QVERIFY(bar->sliderPosition() > 5); // the thumb went along
+        QVERIFY(fake->settings.storedValues(QStringLiteral("Zoom")).isEmpty());
+        QTest::mouseRelease(window, Qt::LeftButton, {}, at);
+        const QString zoom = QString::number(bar->value());
+        QCOMPARE(fake->settings.storedValues(QStringLiteral("Zoom")), QStringList{zoom});
+        QCOMPARE(form->Text2->text(), zoom);
+        // An arrow click still counts at once.
+        QTest::mouseClick(window, Qt::LeftButton, {},
+                          bar->mapTo(form.get(), QPoint(bar->width() - 4, bar->height() / 2)));
+        QCOMPARE(fake->settings.storedValues(QStringLiteral("Zoom")).size(), 2);
+    }
+
+    void onlyAPrimaryDoubleClickRemoves_data()
+    {
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::addColumn<QStringList>("left");
+        const QStringList all{"Londonderry NH USA", "Haverhill MA", "Londonderry UK"};
+        QTest::newRow("left") << Qt::LeftButton << QStringList{all[0], all[2]};
+        QTest::newRow("right") << Qt::RightButton << all;
+        QTest::newRow("middle") << Qt::MiddleButton << all;
+    }
+    void onlyAPrimaryDoubleClickRemoves()
+    {
+        QFETCH(Qt::MouseButton, button);
+        show();
+        form->PushButton5->click();
+        const QModelIndex second = form->locations().index(1);
+        form->ListView1->setCurrentIndex(second);
+        const QPoint at =
+            form->ListView1->viewport()->mapTo(form.get(), form->ListView1->visualRect(second).center());
+        QTest::mouseDClick(form->windowHandle(), button, {}, at);
+        QTEST(listed(), "left");
+        QVERIFY(fake->window.boxes.empty());
+    }
+
+    void storeFailureReportedUnderTheStatement_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("start-up") << "load" << QStringList{"Form_Load at line 148", "Form_Load at line 150"};
+        QTest::newRow("folder, separator added")
+            << "/maps" << QStringList{"PushButton2_Click at line 106", "PushButton2_Click at line 106"};
+        QTest::newRow("folder ending in the separator")
+            << "/maps/" << QStringList{"PushButton2_Click at line 108", "PushButton2_Click at line 108"};
+    }
+    void storeFailureReportedUnderTheStatement()
+    {
+        QFETCH(QString, action);
+        QFETCH(QStringList, lines);
+        fake->settings.failStores = true;
+        if (action == QLatin1String("load")) {
+            fake->settings.set(QStringLiteral("Zoom"), QStringLiteral("7"));
+            form->Form_Load();
+        } else {
+            // Every click reports again: a guarded statement has no memory of earlier failures.
+            fake->dialogs.folderAnswers
+                << action << QString(action).replace(QStringLiteral("maps"), QStringLiteral("charts"));
+            form->PushButton2->click();
+            form->PushButton2->click();
+        }
+        QStringList reported;
+        for (const auto& box : fake->window.boxes) {
+            QCOMPARE(box.title, QStringLiteral("Application Error"));
+            QVERIFY(box.text.startsWith(QStringLiteral("The setting \"")));
+            const qsizetype from = box.text.indexOf(QStringLiteral(".Form1.")) + 7;
+            reported << box.text.mid(from, box.text.indexOf(QStringLiteral("\r\r")) - from);
+        }
+        QCOMPARE(reported, lines);
+        // What the user types into the box is warned about once, however often it fails.
+        fake->window.boxes.clear();
+        QTest::keyClicks(form->Text1, QStringLiteral("ab"));
+        QTest::keyClicks(form->Text2, QStringLiteral("7"));
+        QCOMPARE(fake->window.boxes.size(), size_t(2));
+        QCOMPARE(fake->window.boxes.front().title, QStringLiteral("Orrowdale"));
     }
 
     void listButtons()

@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <stdexcept>
 
 // Start-up restores what the last run left; closing saves the list and ends the program.
 class TestStartup : public QObject
@@ -66,9 +67,6 @@ private slots:
         load();
         QVERIFY(fake->window.boxes.empty());
         QCOMPARE(fake->window.applicationTitle(), QStringLiteral("Orrowdale"));
-        // Cut word by word to 40 characters at most.
-        QCOMPARE(ApplicationTitle(QStringLiteral("Alpha Bravo Charlie Delta Echo Foxtrot Golf Hotel")),
-                 QStringLiteral("Alpha Bravo Charlie Delta Echo Foxtrot"));
         QCOMPARE(form->locations().headerData(0, Qt::Horizontal, Qt::DisplayRole),
                  QVariant(QStringLiteral("Google Map Location(s)")));
         QCOMPARE(form->Text1->text(), QStringLiteral("/home/user/Desktop/"));
@@ -79,6 +77,28 @@ private slots:
         QCOMPARE(fake->settings.get(QStringLiteral("Output Folder")), QStringLiteral("/home/user/Desktop/"));
         QVERIFY(!form->hasCustomPointer());
         QVERIFY(fake->skin.calls.isEmpty());
+    }
+
+    void applicationTitle_data()
+    {
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("one word keeps it") << "Orrowdale"
+                                           << "Orrowdale";
+        QTest::newRow("short name still loses its last word") << "Orrowdale Maps"
+                                                              << "Orrowdale";
+        QTest::newRow("40 characters lose the last word") << "Alpha Bravo Charlie Delta Echo Foxtrot G"
+                                                          << "Alpha Bravo Charlie Delta Echo Foxtrot";
+        QTest::newRow("cut word by word to 40 at most") << "Alpha Bravo Charlie Delta Echo Foxtrot Golf Hotel"
+                                                        << "Alpha Bravo Charlie Delta Echo Foxtrot";
+        QTest::newRow("ten words, four cuts")
+            << "Orrowdale Harbour Lights Map Tiles Set Deluxe Edition For Linux"
+            << "Orrowdale Harbour Lights Map Tiles Set";
+    }
+    void applicationTitle()
+    {
+        QFETCH(QString, product);
+        QTEST(ApplicationTitle(product), "title");
     }
 
     void restores_data()
@@ -185,14 +205,44 @@ private slots:
         QTEST(listed(), "restored");
     }
 
+    void failedSaveHoldsTheCloseOnce_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("the store's own failure") << 0;
+        QTest::newRow("a standard exception") << 1;
+        QTest::newRow("anything else") << 2;
+    }
     void failedSaveHoldsTheCloseOnce()
     {
-        load();
+        QFETCH(int, kind);
+        struct FailingStore : FakeSettingsStore
+        {
+            int kind = 0;
+            void store(const QString& app, const QString& section, const QString& key,
+                       const QString& value) override
+            {
+                if (key != QLatin1String("Zip Codes"))
+                    return FakeSettingsStore::store(app, section, key, value);
+                if (kind == 0)
+                    throw PlatformError(QStringLiteral("The settings file is read-only"));
+                if (kind == 1)
+                    throw std::length_error("list too long");
+                throw 42;
+            }
+        } settings;
+        settings.kind = kind;
+        Platform platform{fake->window,  settings,   fake->network, fake->images,
+                          fake->dialogs, fake->skin, fake->shell};
+        form = std::make_unique<Form1>(platform);
+        form->Form_Load();
         form->locations().append(QStringLiteral("Haverhill MA"));
-        fake->settings.failStores = true;
         QVERIFY(!closeEndsTheProgram());
         QCOMPARE(fake->window.boxes.size(), size_t(1));
+        QVERIFY(
+            fake->window.boxes.front().text.contains(QStringLiteral("The list of locations is not saved")));
         QVERIFY(closeEndsTheProgram()); // the user chose to quit anyway
+        QCOMPARE(fake->window.boxes.size(), size_t(1));
+        form.reset(); // before the store it uses
     }
 };
 

@@ -23,8 +23,9 @@ public:
 
     std::vector<Box> boxes;
     QStringList prompts;
-    QStringList answers; // taken from the front; an exhausted script answers "" (cancel)
-    std::vector<PointerShape> pointers;
+    QStringList answers;                // taken from the front; an exhausted script answers "" (cancel)
+    std::vector<PointerShape> pointers; // each change of the shape shown; a window starts ordinary
+    int pointerApplies = 0;             // every time a shape was applied, changed or not
     int yields = 0;
     bool ended = false;
     std::function<void()> onYield;
@@ -57,7 +58,13 @@ public:
         return QCursor(Qt::PointingHandCursor);
     }
 
-    void applyPointer(QWidget&, PointerShape shape, const QCursor*) override { pointers.push_back(shape); }
+    void applyPointer(QWidget&, PointerShape shape, const QCursor*) override
+    {
+        ++pointerApplies;
+        if (shape != m_shown)
+            pointers.push_back(shape);
+        m_shown = shape;
+    }
 
     void yield() override
     {
@@ -82,6 +89,7 @@ public:
     }
 
 private:
+    PointerShape m_shown = PointerShape::Ordinary;
     QString m_title;
     QString m_lastPromptTitle;
 };
