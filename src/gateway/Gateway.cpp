@@ -362,6 +362,10 @@ void Gateway::checkConfiguration()
     const QString oldKey = m_config.key;
     m_config = reading.config;
     m_config.contactUrl = QStringLiteral(ORROWDALE_CONTACT_URL);
+    if (!missing && !m_config.key.isEmpty() &&
+        (QFile::permissions(m_options.configPath) & (QFile::ReadGroup | QFile::ReadOther))) {
+        log(QStringLiteral("configuration %1 holds a key and others can read it: chmod 600 %1").arg(where));
+    }
     for (const QString& warning : reading.warnings) {
         log(QStringLiteral("configuration %1 %2 (ignored)").arg(where, warning), {oldKey});
     }
