@@ -75,32 +75,6 @@ private slots:
             QStringLiteral("GET /mapdata?q=Londonderry%20UK&w=640&h=640&zl=0 200 \"OK\"")));
     }
 
-    void commandLine_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("port") << QStringList{"--port", "70000"} << 2
-                              << "--port needs a number from 0 to 65535";
-        QTest::newRow("idle") << QStringList{"--idle-exit", "soon"} << 2 << "--idle-exit needs a number";
-        QTest::newRow("base with slash") << QStringList{"--base", "http://127.0.0.1:5/"} << 2
-                                         << "--base needs an http:// address without a final slash";
-        QTest::newRow("base not http")
-            << QStringList{"--base", "ftp://x"} << 2 << "--base needs an http:// address";
-    }
-    void commandLine()
-    {
-        QFETCH(QStringList, arguments);
-        QProcess process;
-        process.setProcessEnvironment(environment());
-        process.start(QStringLiteral(ORROWDALE_GATEWAY_PATH), arguments);
-        QVERIFY(process.waitForFinished(10'000));
-        QTEST(process.exitCode(), "exitCode");
-        QFETCH(QString, message);
-        QVERIFY2(QString::fromUtf8(process.readAllStandardError()).contains(message),
-                 qPrintable(QString::fromUtf8(process.readAllStandardError())));
-    }
-
     void portInUse()
     {
         GatewayProcess first({}, environment());
