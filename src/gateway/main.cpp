@@ -26,9 +26,10 @@ int main(int argc, char** argv)
         QStringLiteral("Orrowdale's map gateway: answers the program's map requests on 127.0.0.1."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Port to listen on (0: any free one; default 47645)."),
-                                        QStringLiteral("N"), QStringLiteral("47645"));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Port to listen on (0: any free one; default %1).").arg(ORROWDALE_GATEWAY_PORT),
+        QStringLiteral("N"), QString::number(ORROWDALE_GATEWAY_PORT));
     const QCommandLineOption configOption(QStringLiteral("config"),
                                           QStringLiteral("Configuration file (default %1).")
                                               .arg(ConfigFile::displayPath(ConfigFile::defaultPath())),
