@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 // The real store in a configuration folder of the test's own: the user's settings are never
 // touched. Values are checked as a later run finds them on disk.
 class TestQtSettingsStore : public QObject
@@ -13,23 +15,58 @@ class TestQtSettingsStore : public QObject
     Q_OBJECT
 
     QTemporaryDir config;
+    QTemporaryDir system; // stands for /etc/xdg
     QtSettingsStore store;
+    const QString app = QStringLiteral("Tamberlyn"), section = QStringLiteral("Orrowdale");
+    const QString list = QStringLiteral("Zip Codes");
 
     static void useConfigFolder(const QString& path)
     {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, path);
     }
-    void storeAndCheck(const QString& key, const QString& text)
+    QString iniFile() const { return QtSettingsStore::location(app); }
+    QString listFile() const { return QtSettingsStore::location(app, section, list); }
+    // What a later run finds on disk under key; invalid when nothing is there. A copy under
+    // another name is read afresh, not from Qt's cache.
+    QVariant onDisk(const QString& key) const
     {
-        store.store(QStringLiteral("Tamberlyn"), QStringLiteral("Orrowdale"), key, text);
-        // A copy under another name is read afresh from disk, not from Qt's cache.
+        const QString file = QtSettingsStore::location(app, section, key);
+        if (file != iniFile()) {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) ? QVariant(QString::fromUtf8(f.readAll())) : QVariant();
+        }
         const QString copy = config.filePath(QStringLiteral("copy.ini"));
         QFile::remove(copy);
-        QVERIFY(QFile::copy(QtSettingsStore::location(QStringLiteral("Tamberlyn")), copy));
-        const QVariant disk = QSettings(copy, QSettings::IniFormat).value(QStringLiteral("Orrowdale/") + key);
+        if (!QFile::copy(iniFile(), copy))
+            return {};
+        return QSettings(copy, QSettings::IniFormat).value(section + QLatin1Char('/') + key);
+    }
+    // The INI file as an earlier version left it.
+    void writeIni(const QString& key, const QString& value)
+    {
+        QSettings ini(iniFile(), QSettings::IniFormat);
+        ini.setValue(section + QLatin1Char('/') + key, value);
+    }
+    void forget(const QString& key)
+    {
+        QSettings(iniFile(), QSettings::IniFormat).remove(section + QLatin1Char('/') + key);
+        QFile::remove(listFile());
+    }
+    void storeAndCheck(const QString& key, const QString& text)
+    {
+        store.store(app, section, key, text);
+        const QVariant disk = onDisk(key);
         QCOMPARE(disk.typeId(), int(QMetaType::QString));
         QCOMPARE(disk.toString(), text);
+        QCOMPARE(QtSettingsStore().read(app, section, key, QStringLiteral("missing")), text);
+    }
+    static ino_t inode(const QString& path)
+    {
+        struct stat st
+        {
+        };
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
     }
 
 private slots:
@@ -37,8 +74,10 @@ private slots:
     {
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
         useConfigFolder(config.path());
-        QCOMPARE(QtSettingsStore::location(QStringLiteral("Tamberlyn")),
-                 config.filePath(QStringLiteral("Tamberlyn.conf")));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, system.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, system.path());
+        QCOMPARE(iniFile(), config.filePath(QStringLiteral("Tamberlyn.conf")));
+        QCOMPARE(listFile(), config.filePath(QStringLiteral("Tamberlyn/Orrowdale/Zip Codes.txt")));
     }
 
     void anyTextRoundTrips_data()
@@ -57,14 +96,14 @@ private slots:
     void anyTextRoundTrips()
     {
         QFETCH(QString, text);
-        storeAndCheck(QStringLiteral("Zip Codes"), text);
-        storeAndCheck(QStringLiteral("Zoom"), QStringLiteral("3")); // rewrites the whole file
-        storeAndCheck(QStringLiteral("Zip Codes"), text);
+        storeAndCheck(list, text);
+        storeAndCheck(QStringLiteral("Zoom"), text);
+        storeAndCheck(QStringLiteral("Zoom"), QStringLiteral("3"));
+        storeAndCheck(list, text);
     }
 
     void emptyTextIsNotAMissingKey()
     {
-        const QString app = QStringLiteral("Tamberlyn"), section = QStringLiteral("Orrowdale");
         QCOMPARE(store.read(app, section, QStringLiteral("Never Stored"), QStringLiteral("85")),
                  QStringLiteral("85"));
         store.store(app, section, QStringLiteral("Output Folder"), QString());
@@ -72,14 +111,97 @@ private slots:
                  QString());
     }
 
+    // A value in the system-wide file is not the user's: it is not read, and storing the same
+    // text puts it in the user's own file.
+    void systemWideValuesAreNotTheUsers_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("zoom") << QStringLiteral("Zoom") << QStringLiteral("7");
+        QTest::newRow("output folder") << QStringLiteral("Output Folder") << QStringLiteral("/srv/maps/");
+        QTest::newRow("list") << QStringLiteral("Zip Codes") << QStringLiteral("a;b;");
+    }
+    void systemWideValuesAreNotTheUsers()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        forget(key);
+        QSettings(system.filePath(QStringLiteral("Tamberlyn.conf")), QSettings::IniFormat)
+            .setValue(section + QLatin1Char('/') + key, value);
+        QCOMPARE(store.read(app, section, key, QStringLiteral("default")), QStringLiteral("default"));
+        store.store(app, section, key, value);
+        QCOMPARE(onDisk(key).toString(), value);
+        QCOMPARE(store.read(app, section, key, QStringLiteral("default")), value);
+    }
+
+    // Storing a box's value leaves the list's file alone, and the INI file holds no list.
+    void listHasAFileOfItsOwn()
+    {
+        QString big;
+        for (int i = 0; i < 100'000; ++i)
+            big += QStringLiteral("Location %1;").arg(i);
+        store.store(app, section, list, big);
+        const ino_t written = inode(listFile());
+        QVERIFY(written != 0);
+        for (const QString& folder : {QStringLiteral("/a/"), QStringLiteral("/ab/"), QStringLiteral("/a/")})
+            storeAndCheck(QStringLiteral("Output Folder"), folder);
+        QCOMPARE(inode(listFile()), written);
+        QVERIFY(QFileInfo(iniFile()).size() < 1024);
+        QCOMPARE(onDisk(list).toString(), big);
+        store.store(app, section, list, QStringLiteral("x;"));
+        QVERIFY(inode(listFile()) != written); // replaced whole, never written over in place
+        QCOMPARE(onDisk(list).toString(), QStringLiteral("x;"));
+    }
+
+    // A list an earlier version kept in the INI file comes back unchanged and moves to its own
+    // file; after a close cut off between the two writes, the list's own file is the newer.
+    void earlierListIsReadAndMoved_data()
+    {
+        QTest::addColumn<QString>("inIni");
+        QTest::addColumn<QString>("inOwnFile"); // null: no such file
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("only in the INI file") << QStringLiteral("Londonderry UK;Haverhill MA;") << QString()
+                                              << QStringLiteral("Londonderry UK;Haverhill MA;");
+        QTest::newRow("stored empty in the INI file")
+            << QString(QLatin1String("")) << QString() << QString(QLatin1String(""));
+        QTest::newRow("in both") << QStringLiteral("old;") << QStringLiteral("new;")
+                                 << QStringLiteral("new;");
+    }
+    void earlierListIsReadAndMoved()
+    {
+        QFETCH(QString, inIni);
+        QFETCH(QString, inOwnFile);
+        QFETCH(QString, expected);
+        forget(list);
+        writeIni(list, inIni);
+        writeIni(QStringLiteral("Zoom"), QStringLiteral("4"));
+        if (!inOwnFile.isNull()) {
+            QVERIFY(QDir().mkpath(QFileInfo(listFile()).path()));
+            QFile f(listFile());
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(inOwnFile.toUtf8()) == inOwnFile.size());
+        }
+        QCOMPARE(store.read(app, section, list, QStringLiteral("default")), expected);
+        QCOMPARE(onDisk(list).toString(), expected);
+        QVERIFY(!QSettings(iniFile(), QSettings::IniFormat).contains(section + QLatin1Char('/') + list));
+        QCOMPARE(onDisk(QStringLiteral("Zoom")).toString(), QStringLiteral("4"));
+        QCOMPARE(store.read(app, section, list, QStringLiteral("default")), expected);
+    }
+
+    void failedWriteIsAFailure_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("blocked"); // a folder where this file goes
+        QTest::newRow("INI file") << QStringLiteral("Slider1") << QStringLiteral("Tamberlyn.conf");
+        QTest::newRow("list file") << list << QStringLiteral("Tamberlyn/Orrowdale/Zip Codes.txt");
+    }
     void failedWriteIsAFailure()
     {
+        QFETCH(QString, key);
+        QFETCH(QString, blocked);
         QTemporaryDir other;
-        QVERIFY(QDir(other.path()).mkdir(QStringLiteral("Tamberlyn.conf"))); // a folder where the file goes
+        QVERIFY(QDir(other.path()).mkpath(blocked));
         useConfigFolder(other.path());
-        QVERIFY_THROWS_EXCEPTION(PlatformError,
-                                 store.store(QStringLiteral("Tamberlyn"), QStringLiteral("Orrowdale"),
-                                             QStringLiteral("Slider1"), QStringLiteral("60")));
+        QVERIFY_THROWS_EXCEPTION(PlatformError, store.store(app, section, key, QStringLiteral("60")));
         useConfigFolder(config.path());
     }
 };
