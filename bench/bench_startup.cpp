@@ -46,7 +46,7 @@ bool writeLastRun(const QString& config)
         settings.setValue(QStringLiteral("Orrowdale/Zoom"), QStringLiteral("5"));
         settings.setValue(QStringLiteral("Orrowdale/Slider1"), QStringLiteral("70"));
     }
-    return QFile::rename(staging, QtSettingsStore::location(QStringLiteral("Tamberlyn")));
+    return QFile::rename(staging, QtSettingsStore::earlierLocation(QStringLiteral("Tamberlyn")));
 }
 
 // Read as the next start would, with a store of its own.

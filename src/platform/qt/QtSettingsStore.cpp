@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryFile>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -27,6 +29,13 @@ std::unique_ptr<QSettings> open(const QString& app)
     return settings;
 }
 
+QString shown(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+#ifdef Q_OS_WIN
+
 QString reason(QSettings::Status status)
 {
     return status == QSettings::FormatError
@@ -34,131 +43,185 @@ QString reason(QSettings::Status status)
                : QStringLiteral("it cannot be written (no access, or the disk is full)");
 }
 
-// The saved location list can run to many megabytes. Kept in the INI file it would be parsed
-// and rewritten at every keystroke in the folder box; in a file of its own it is read at
-// start-up and written at the close only. The registry stores each value apart anyway.
-bool keptApart(const QString& key)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(key);
-    return false;
-#else
-    return key == QLatin1String("Zip Codes");
-#endif
-}
-
-// <config>/<app>/<section>/<key>.txt, beside the INI file <config>/<app>.conf.
-QString apartFile(const QSettings& settings, const QString& app, const QString& section, const QString& key)
-{
-    return QFileInfo(settings.fileName()).path() + QLatin1Char('/') + app + QLatin1Char('/') + section +
-           QLatin1Char('/') + key + QStringLiteral(".txt");
-}
-
-// Written beside and moved into place, so that a crash leaves the old list or the new one,
-// never a part of either.
-void writeApart(const QString& path, const QString& value)
-{
-    const QString shown = QDir::toNativeSeparators(path);
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        throw PlatformError(QStringLiteral("The folder for %1 cannot be made").arg(shown));
-    QSaveFile file(path);
-    const QByteArray bytes = value.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw PlatformError(
-            QStringLiteral("The settings could not be saved to %1: %2").arg(shown, file.errorString()));
-}
-
-// Once the list is safely in its own file, the copy an earlier version left in the INI file
-// goes, so that the INI file is small again.
-void dropOldCopy(QSettings& settings, const QString& name)
-{
-    if (settings.status() != QSettings::NoError || !settings.contains(name))
-        return;
-    settings.remove(name);
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        throw PlatformError(
-            QStringLiteral("The settings could not be saved to %1: %2")
-                .arg(QDir::toNativeSeparators(settings.fileName()), reason(settings.status())));
-}
-
-} // namespace
-
-QString QtSettingsStore::location(const QString& app)
-{
-    return open(app)->fileName();
-}
-
-QString QtSettingsStore::location(const QString& app, const QString& section, const QString& key)
+// The registry keeps each value apart already: a store writes that value alone.
+QString readValue(const QString& app, const QString& section, const QString& key, const QString& defaultValue)
 {
     const auto settings = open(app);
-    return keptApart(key) ? apartFile(*settings, app, section, key) : settings->fileName();
-}
-
-QString QtSettingsStore::read(const QString& app, const QString& section, const QString& key,
-                              const QString& defaultValue)
-{
-    const auto settings = open(app);
-    // Defaults read from a store we could not read would overwrite the user's values at the
-    // next store; better to fail the statement that asked.
     if (settings->status() == QSettings::AccessError)
         throw PlatformError(QStringLiteral("The settings in %1 cannot be read").arg(settings->fileName()));
-    const QString name = section + QLatin1Char('/') + key;
-    if (keptApart(key)) {
-        const QString path = apartFile(*settings, app, section, key);
-        QFile file(path);
-        if (file.exists()) {
-            if (!file.open(QIODevice::ReadOnly))
-                throw PlatformError(QStringLiteral("The settings in %1 cannot be read: %2")
-                                        .arg(QDir::toNativeSeparators(path), file.errorString()));
-            const QString text = QString::fromUtf8(file.readAll());
-            // A close cut off between writing this file and tidying the INI file.
-            try {
-                dropOldCopy(*settings, name);
-            } catch (const PlatformError&) {
-            }
-            return text;
-        }
-    }
-    const QVariant value = settings->value(name);
-    // A stored empty text is a value of its own; only a missing key takes the default.
-    if (!value.isValid())
-        return defaultValue;
-    const QString text = value.toString();
-    if (keptApart(key)) {
-        // A list an earlier version kept in the INI file moves to its own file now, so that
-        // typing in this very session does not rewrite it. Should that fail, it stays where it
-        // is and is still found there.
-        try {
-            writeApart(apartFile(*settings, app, section, key), text);
-            dropOldCopy(*settings, name);
-        } catch (const PlatformError&) {
-        }
-    }
-    return text;
+    const QVariant value = settings->value(section + QLatin1Char('/') + key);
+    return value.isValid() ? value.toString() : defaultValue;
 }
 
-void QtSettingsStore::store(const QString& app, const QString& section, const QString& key,
-                            const QString& value)
+void storeValue(const QString& app, const QString& section, const QString& key, const QString& value)
 {
     const auto settings = open(app);
     const QString name = section + QLatin1Char('/') + key;
-    if (keptApart(key)) {
-        writeApart(apartFile(*settings, app, section, key), value);
-        dropOldCopy(*settings, name);
-        return;
-    }
-    // Every write rewrites the whole file; a value the user's file already holds (start-up
-    // restoring the boxes) need not cost that.
     if (settings->status() == QSettings::NoError) {
         const QVariant current = settings->value(name);
         if (current.isValid() && current.typeId() == QMetaType::QString && current.toString() == value)
             return;
     }
     settings->setValue(name, value);
-    // The caller relies on the value being on disk when this returns.
     settings->sync();
     if (settings->status() != QSettings::NoError)
         throw PlatformError(QStringLiteral("The setting \"%1\" could not be saved to %2: %3")
                                 .arg(key, settings->fileName(), reason(settings->status())));
+}
+
+#else
+
+// Each value is a UTF-8 text file of its own, <config>/<app>/<section>/<key>.txt. An INI file
+// holding them all would be parsed and rewritten whole at every keystroke in the folder box,
+// the saved list of a million locations included.
+QString valueFolder(const QString& app, const QString& section)
+{
+    return QFileInfo(open(app)->fileName()).path() + QLatin1Char('/') + app + QLatin1Char('/') + section;
+}
+
+QString valueFile(const QString& app, const QString& section, const QString& key)
+{
+    return valueFolder(app, section) + QLatin1Char('/') + key + QStringLiteral(".txt");
+}
+
+// The saved list: written once, at the close, and too precious to leave to the disk's cache.
+bool flushedToDisk(const QString& key)
+{
+    return key == QLatin1String("Zip Codes");
+}
+
+// A new file moved into place: a crash leaves the old value or the new one, never a part.
+void writeValue(const QString& path, const QString& key, const QByteArray& bytes)
+{
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        throw PlatformError(QStringLiteral("The folder for %1 cannot be made").arg(shown(path)));
+    auto failed = [&](const QString& why) {
+        return PlatformError(
+            QStringLiteral("The setting \"%1\" could not be saved to %2: %3").arg(key, shown(path), why));
+    };
+    if (flushedToDisk(key)) {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+            throw failed(file.errorString());
+        return;
+    }
+    // One keystroke's store: waiting for the disk itself would take longer than the keystroke.
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
+    if (!file.open() || file.write(bytes) != bytes.size() || !file.flush())
+        throw failed(file.errorString());
+    file.close();
+    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
+        throw failed(QStringLiteral("it cannot be replaced (no access?)"));
+    file.setAutoRemove(false);
+}
+
+// Values an earlier version kept in the INI file <config>/<app>.conf move to files of their
+// own, all at once, and leave the INI file then. A value whose file exists already is newer
+// (a move cut off half-way). Should the move fail, the INI file keeps them and they are read
+// from there.
+void moveFromIni(QSettings& settings, const QString& app, const QString& section)
+{
+    if (settings.status() != QSettings::NoError)
+        return;
+    settings.beginGroup(section);
+    const QStringList keys = settings.childKeys();
+    if (keys.isEmpty()) {
+        settings.endGroup();
+        return;
+    }
+    try {
+        for (const QString& key : keys) {
+            const QString path = valueFile(app, section, key);
+            if (!QFileInfo::exists(path))
+                writeValue(path, key, settings.value(key).toString().toUtf8());
+        }
+    } catch (const PlatformError&) {
+        settings.endGroup();
+        return;
+    }
+    for (const QString& key : keys)
+        settings.remove(key);
+    settings.endGroup();
+    settings.sync();
+}
+
+QString readValue(const QString& app, const QString& section, const QString& key, const QString& defaultValue)
+{
+    const auto settings = open(app);
+    // Defaults read from a store we could not read would overwrite the user's values at the
+    // next store; better to fail the statement that asked.
+    if (settings->status() == QSettings::AccessError)
+        throw PlatformError(QStringLiteral("The settings in %1 cannot be read").arg(settings->fileName()));
+    moveFromIni(*settings, app, section);
+    const QString path = valueFile(app, section, key);
+    QFile file(path);
+    if (file.exists()) {
+        if (!file.open(QIODevice::ReadOnly))
+            throw PlatformError(
+                QStringLiteral("The settings in %1 cannot be read: %2").arg(shown(path), file.errorString()));
+        return QString::fromUtf8(file.readAll());
+    }
+    // Still in the INI file when it could not be moved.
+    const QVariant value = settings->value(section + QLatin1Char('/') + key);
+    return value.isValid() ? value.toString() : defaultValue;
+}
+
+void storeValue(const QString& app, const QString& section, const QString& key, const QString& value)
+{
+    {
+        const auto settings = open(app);
+        moveFromIni(*settings, app, section);
+    }
+    const QString path = valueFile(app, section, key);
+    const QByteArray bytes = value.toUtf8();
+    // Nothing to write when the user's own file holds the value already (start-up restoring
+    // the boxes, a close with an unchanged list).
+    QFile current(path);
+    if (current.size() == bytes.size() && current.open(QIODevice::ReadOnly) && current.readAll() == bytes)
+        return;
+    current.close();
+    writeValue(path, key, bytes);
+}
+
+#endif
+
+} // namespace
+
+QString QtSettingsStore::location(const QString& app)
+{
+#ifdef Q_OS_WIN
+    return open(app)->fileName();
+#else
+    return QFileInfo(open(app)->fileName()).path() + QLatin1Char('/') + app;
+#endif
+}
+
+QString QtSettingsStore::location(const QString& app, const QString& section, const QString& key)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(section);
+    Q_UNUSED(key);
+    return location(app);
+#else
+    return valueFile(app, section, key);
+#endif
+}
+
+QString QtSettingsStore::earlierLocation(const QString& app)
+{
+    return open(app)->fileName();
+}
+
+QString QtSettingsStore::read(const QString& app, const QString& section, const QString& key,
+                              const QString& defaultValue)
+{
+    // A stored empty text is a value of its own; only a missing key takes the default.
+    return readValue(app, section, key, defaultValue);
+}
+
+void QtSettingsStore::store(const QString& app, const QString& section, const QString& key,
+                            const QString& value)
+{
+    // The caller relies on the value being written when this returns.
+    storeValue(app, section, key, value);
 }

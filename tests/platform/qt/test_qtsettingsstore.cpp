@@ -25,22 +25,21 @@ class TestQtSettingsStore : public QObject
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, path);
     }
-    QString iniFile() const { return QtSettingsStore::location(app); }
+    QString iniFile() const { return QtSettingsStore::earlierLocation(app); }
     QString listFile() const { return QtSettingsStore::location(app, section, list); }
-    // What a later run finds on disk under key; invalid when nothing is there. A copy under
-    // another name is read afresh, not from Qt's cache.
+    // What a later run finds on disk under key; invalid when nothing is there.
     QVariant onDisk(const QString& key) const
     {
-        const QString file = QtSettingsStore::location(app, section, key);
-        if (file != iniFile()) {
-            QFile f(file);
-            return f.open(QIODevice::ReadOnly) ? QVariant(QString::fromUtf8(f.readAll())) : QVariant();
-        }
+        QFile f(QtSettingsStore::location(app, section, key));
+        return f.open(QIODevice::ReadOnly) ? QVariant(QString::fromUtf8(f.readAll())) : QVariant();
+    }
+    // Whether the INI file of an earlier version still holds key, read afresh from disk.
+    bool iniHolds(const QString& key) const
+    {
         const QString copy = config.filePath(QStringLiteral("copy.ini"));
         QFile::remove(copy);
-        if (!QFile::copy(iniFile(), copy))
-            return {};
-        return QSettings(copy, QSettings::IniFormat).value(section + QLatin1Char('/') + key);
+        return QFile::copy(iniFile(), copy) &&
+               QSettings(copy, QSettings::IniFormat).contains(section + QLatin1Char('/') + key);
     }
     // The INI file as an earlier version left it.
     void writeIni(const QString& key, const QString& value)
@@ -51,7 +50,7 @@ class TestQtSettingsStore : public QObject
     void forget(const QString& key)
     {
         QSettings(iniFile(), QSettings::IniFormat).remove(section + QLatin1Char('/') + key);
-        QFile::remove(listFile());
+        QFile::remove(QtSettingsStore::location(app, section, key));
     }
     void storeAndCheck(const QString& key, const QString& text)
     {
@@ -77,6 +76,7 @@ private slots:
         QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, system.path());
         QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, system.path());
         QCOMPARE(iniFile(), config.filePath(QStringLiteral("Tamberlyn.conf")));
+        QCOMPARE(QtSettingsStore::location(app), config.filePath(QStringLiteral("Tamberlyn")));
         QCOMPARE(listFile(), config.filePath(QStringLiteral("Tamberlyn/Orrowdale/Zip Codes.txt")));
     }
 
@@ -134,8 +134,9 @@ private slots:
         QCOMPARE(store.read(app, section, key, QStringLiteral("default")), value);
     }
 
-    // Storing a box's value leaves the list's file alone, and the INI file holds no list.
-    void listHasAFileOfItsOwn()
+    // Storing a box's value leaves the list's file alone; storing what the user's file holds
+    // already writes nothing.
+    void eachValueHasAFileOfItsOwn()
     {
         QString big;
         for (int i = 0; i < 100'000; ++i)
@@ -145,17 +146,22 @@ private slots:
         QVERIFY(written != 0);
         for (const QString& folder : {QStringLiteral("/a/"), QStringLiteral("/ab/"), QStringLiteral("/a/")})
             storeAndCheck(QStringLiteral("Output Folder"), folder);
+        const QString folderFile = QtSettingsStore::location(app, section, QStringLiteral("Output Folder"));
+        const ino_t folderWritten = inode(folderFile);
+        storeAndCheck(QStringLiteral("Output Folder"), QStringLiteral("/a/"));
+        QCOMPARE(inode(folderFile), folderWritten);
         QCOMPARE(inode(listFile()), written);
-        QVERIFY(QFileInfo(iniFile()).size() < 1024);
         QCOMPARE(onDisk(list).toString(), big);
         store.store(app, section, list, QStringLiteral("x;"));
         QVERIFY(inode(listFile()) != written); // replaced whole, never written over in place
         QCOMPARE(onDisk(list).toString(), QStringLiteral("x;"));
+        for (const QString& name : QDir(QFileInfo(listFile()).path()).entryList(QDir::Files))
+            QVERIFY2(name.endsWith(QLatin1String(".txt")), qPrintable(name)); // no half-written leftovers
     }
 
-    // A list an earlier version kept in the INI file comes back unchanged and moves to its own
-    // file; after a close cut off between the two writes, the list's own file is the newer.
-    void earlierListIsReadAndMoved_data()
+    // Values an earlier version kept in the INI file come back unchanged and move to files of
+    // their own; after a move cut off half-way, the value's own file is the newer.
+    void earlierValuesAreReadAndMoved_data()
     {
         QTest::addColumn<QString>("inIni");
         QTest::addColumn<QString>("inOwnFile"); // null: no such file
@@ -167,14 +173,16 @@ private slots:
         QTest::newRow("in both") << QStringLiteral("old;") << QStringLiteral("new;")
                                  << QStringLiteral("new;");
     }
-    void earlierListIsReadAndMoved()
+    void earlierValuesAreReadAndMoved()
     {
         QFETCH(QString, inIni);
         QFETCH(QString, inOwnFile);
         QFETCH(QString, expected);
+        const QString zoom = QStringLiteral("Zoom");
         forget(list);
+        forget(zoom);
         writeIni(list, inIni);
-        writeIni(QStringLiteral("Zoom"), QStringLiteral("4"));
+        writeIni(zoom, QStringLiteral("4"));
         if (!inOwnFile.isNull()) {
             QVERIFY(QDir().mkpath(QFileInfo(listFile()).path()));
             QFile f(listFile());
@@ -182,16 +190,18 @@ private slots:
         }
         QCOMPARE(store.read(app, section, list, QStringLiteral("default")), expected);
         QCOMPARE(onDisk(list).toString(), expected);
-        QVERIFY(!QSettings(iniFile(), QSettings::IniFormat).contains(section + QLatin1Char('/') + list));
-        QCOMPARE(onDisk(QStringLiteral("Zoom")).toString(), QStringLiteral("4"));
-        QCOMPARE(store.read(app, section, list, QStringLiteral("default")), expected);
+        QCOMPARE(onDisk(zoom).toString(), QStringLiteral("4"));
+        QVERIFY(!iniHolds(list));
+        QVERIFY(!iniHolds(zoom));
+        QCOMPARE(store.read(app, section, zoom, QStringLiteral("1")), QStringLiteral("4"));
     }
 
     void failedWriteIsAFailure_data()
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("blocked"); // a folder where this file goes
-        QTest::newRow("INI file") << QStringLiteral("Slider1") << QStringLiteral("Tamberlyn.conf");
+        QTest::newRow("value file") << QStringLiteral("Slider1")
+                                    << QStringLiteral("Tamberlyn/Orrowdale/Slider1.txt");
         QTest::newRow("list file") << list << QStringLiteral("Tamberlyn/Orrowdale/Zip Codes.txt");
     }
     void failedWriteIsAFailure()
