@@ -91,7 +91,8 @@ bool flushedToDisk(const QString& key)
 }
 
 // A new file moved into place: a crash leaves the old value or the new one, never a part.
-void writeValue(const QString& path, const QString& key, const QByteArray& bytes)
+// flush waits until the disk holds it, for a value that exists nowhere else.
+void writeValue(const QString& path, const QString& key, const QByteArray& bytes, bool flush)
 {
     if (!QDir().mkpath(QFileInfo(path).path()))
         throw PlatformError(QStringLiteral("The folder for %1 cannot be made").arg(shown(path)));
@@ -99,7 +100,7 @@ void writeValue(const QString& path, const QString& key, const QByteArray& bytes
         return PlatformError(
             QStringLiteral("The setting \"%1\" could not be saved to %2: %3").arg(key, shown(path), why));
     };
-    if (flushedToDisk(key)) {
+    if (flush || flushedToDisk(key)) {
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
             throw failed(file.errorString());
@@ -132,8 +133,9 @@ void moveFromIni(QSettings& settings, const QString& app, const QString& section
     try {
         for (const QString& key : keys) {
             const QString path = valueFile(app, section, key);
+            // The INI file loses them next, so these must be on the disk first.
             if (!QFileInfo::exists(path))
-                writeValue(path, key, settings.value(key).toString().toUtf8());
+                writeValue(path, key, settings.value(key).toString().toUtf8(), true);
         }
     } catch (const PlatformError&) {
         settings.endGroup();
@@ -159,7 +161,11 @@ QString readValue(const QString& app, const QString& section, const QString& key
         if (!file.open(QIODevice::ReadOnly))
             throw PlatformError(
                 QStringLiteral("The settings in %1 cannot be read: %2").arg(shown(path), file.errorString()));
-        return QString::fromUtf8(file.readAll());
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            throw PlatformError(
+                QStringLiteral("The settings in %1 cannot be read: %2").arg(shown(path), file.errorString()));
+        return QString::fromUtf8(bytes);
     }
     // Still in the INI file when it could not be moved.
     const QVariant value = settings->value(section + QLatin1Char('/') + key);
@@ -180,7 +186,7 @@ void storeValue(const QString& app, const QString& section, const QString& key, 
     if (current.size() == bytes.size() && current.open(QIODevice::ReadOnly) && current.readAll() == bytes)
         return;
     current.close();
-    writeValue(path, key, bytes);
+    writeValue(path, key, bytes, false);
 }
 
 #endif

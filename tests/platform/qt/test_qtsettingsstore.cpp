@@ -212,6 +212,8 @@ private slots:
         QVERIFY(QDir(other.path()).mkpath(blocked));
         useConfigFolder(other.path());
         QVERIFY_THROWS_EXCEPTION(PlatformError, store.store(app, section, key, QStringLiteral("60")));
+        // Read back, the default would stand in for a value that may be there: a failure too.
+        QVERIFY_THROWS_EXCEPTION(PlatformError, store.read(app, section, key, QStringLiteral("85")));
         useConfigFolder(config.path());
     }
 };
