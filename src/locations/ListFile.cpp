@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <optional>
 #include <utility>
 
 namespace {
@@ -297,13 +298,29 @@ void ReadListLocations(QIODevice& device, const std::function<void(QStringList&&
     const qsizetype headSize = readFully(device, chunk.data(), 3);
     const ByteOrderMark mark = DetectByteOrderMark(QByteArrayView(chunk.data(), headSize));
     ListEncoding encoding = mark.encoding;
+    // Without a mark, a read failure in the first pass still leaves the bytes before it to be
+    // read as locations: the second pass stops where the first one failed, then rethrows.
+    qint64 readable = -1;
+    std::optional<PlatformError> failure;
     if (mark.length == 0) {
         // Whether the text is UTF-8 is known only at its end, so look at all of it first.
         Utf8Validator validator;
         validator.feed(QByteArrayView(chunk.data(), headSize));
-        while (const qsizetype got = readFully(device, chunk.data(), chunkBytes))
+        qint64 validated = headSize;
+        for (;;) {
+            const qint64 got = device.read(chunk.data(), chunkBytes);
+            if (got < 0) {
+                // Judged on what could be read: the best guess for the locations before it.
+                failure.emplace(device.errorString());
+                readable = validated;
+                break;
+            }
+            if (got == 0)
+                break;
             validator.feed(QByteArrayView(chunk.data(), got));
-        if (!validator.finish())
+            validated += got;
+        }
+        if (validator.hadErrors() || (!failure && !validator.finish()))
             encoding = ListEncoding::Windows1252;
     }
     seekTo(device, origin + mark.length);
@@ -316,8 +333,9 @@ void ReadListLocations(QIODevice& device, const std::function<void(QStringList&&
         if (!batch.isEmpty())
             deliver(std::exchange(batch, QStringList()));
     };
-    for (;;) {
-        const qint64 got = device.read(chunk.data(), chunkBytes);
+    for (qint64 left = readable;;) {
+        const qint64 want = left < 0 ? chunkBytes : std::min<qint64>(chunkBytes, left);
+        const qint64 got = want == 0 ? 0 : device.read(chunk.data(), want);
         if (got < 0) {
             // Keep what was read before the failure; the broken-off line is not a location.
             deliverBatch();
@@ -325,11 +343,17 @@ void ReadListLocations(QIODevice& device, const std::function<void(QStringList&&
         }
         if (got == 0)
             break;
+        if (left > 0)
+            left -= got;
         text.resize(0);
         decoder.decode(QByteArrayView(chunk.data(), got), text);
         splitter.feed(text, batch);
         if (batch.size() >= batchSize)
             deliverBatch();
+    }
+    if (failure) {
+        deliverBatch();
+        throw *failure;
     }
     text.resize(0);
     decoder.finish(text);

@@ -81,6 +81,8 @@ class Utf8Validator
 {
 public:
     void feed(QByteArrayView bytes);
+    // True once the bytes so far cannot be the start of UTF-8 text.
+    bool hadErrors() const { return m_decoder.hadErrors(); }
     bool finish();
 
 private:
@@ -108,7 +110,8 @@ private:
 // Reads a whole list from a device opened for reading, giving its locations in batches, in
 // file order. Reads the device twice (a validation pass first) unless it starts with a
 // byte-order mark, so it must be seekable. A read failure throws PlatformError after the
-// locations read so far have been given.
+// locations completed before it have been given; without a mark, their encoding is judged on
+// the bytes before the failure.
 void ReadListLocations(QIODevice& device, const std::function<void(QStringList&&)>& deliver,
                        qsizetype chunkBytes = 1 << 16, qsizetype batchSize = 1 << 14);
 

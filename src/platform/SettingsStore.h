@@ -12,7 +12,8 @@ public:
     virtual QString read(const QString& app, const QString& section, const QString& key,
                          const QString& defaultValue) = 0;
 
-    // Creates or replaces the value; on disk when this returns. Throws PlatformError on failure.
+    // Creates or replaces the value; written when this returns, so that the program ending
+    // straight after it loses nothing. Throws PlatformError on failure.
     virtual void store(const QString& app, const QString& section, const QString& key,
                        const QString& value) = 0;
 };

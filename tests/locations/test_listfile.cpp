@@ -95,14 +95,36 @@ private slots:
             QCOMPARE(ListLocations(bytes, chunk), expected);
     }
 
-    // A device that gives its bytes, then fails: the locations completed before the failure
-    // are delivered, the broken-off one is not.
+    // A list file on disk whose reading fails at a given byte: the locations completed
+    // before the failure are delivered, the broken-off one is not. Without a mark the whole
+    // file is looked at first, and it is that look which meets the failure.
+    void readFailureKeepsWhatWasRead_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<qint64>("failAt");
+        QTest::addColumn<QStringList>("expected");
+        const QString A = QStringLiteral("A"), B = QStringLiteral("B");
+        QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBF"
+                                                  "A\r\nB\r\nCC\r\nD")
+                                    << qint64(10) << QStringList{A, B};
+        QTest::newRow("no mark") << QByteArray("A\r\nB\r\nCC\r\nD") << qint64(7) << QStringList{A, B};
+        QTest::newRow("no mark, fails at the first byte")
+            << QByteArray("A\r\nB") << qint64(0) << QStringList{};
+        // What follows the failure is never seen, so cannot turn the text into Windows-1252.
+        QTest::newRow("no mark, UTF-8 before the failure")
+            << QByteArray("Z\xC3\xBCrich\r\nB\r\n\xFC") << qint64(12)
+            << QStringList{QStringLiteral("Zürich"), B};
+        QTest::newRow("no mark, Windows-1252 before the failure")
+            << QByteArray("Z\xFCrich\r\nB\r\nCC") << qint64(12) << QStringList{QStringLiteral("Zürich"), B};
+        QTest::newRow("no mark, fails inside a character")
+            << QByteArray("A\r\nZ\xC3\xBC") << qint64(5) << QStringList{A};
+    }
     void readFailureKeepsWhatWasRead()
     {
-        class FailingDevice : public QIODevice
+        class FailingFile : public QFile
         {
         public:
-            QByteArray data;
+            using QFile::QFile;
             qint64 failAt = 0;
 
         protected:
@@ -112,22 +134,27 @@ private slots:
                     setErrorString(QStringLiteral("Input/output error"));
                     return -1;
                 }
-                const qint64 n = std::min({max, failAt - pos(), qint64(data.size()) - pos()});
-                std::memcpy(out, data.constData() + pos(), size_t(n));
-                return n;
+                return QFile::readData(out, std::min(max, failAt - pos()));
             }
-            qint64 writeData(const char*, qint64) override { return -1; }
         };
-        FailingDevice device;
-        device.data = QByteArray("\xEF\xBB\xBF"
-                                 "A\r\nB\r\nCC\r\nD");
-        device.failAt = 10; // inside CC
-        device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-        QStringList got;
-        QVERIFY_THROWS_EXCEPTION(PlatformError,
-                                 ReadListLocations(
-                                     device, [&](QStringList&& batch) { got.append(batch); }, 2, 1));
-        QCOMPARE(got, (QStringList{QStringLiteral("A"), QStringLiteral("B")}));
+        QFETCH(QByteArray, bytes);
+        QFETCH(qint64, failAt);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("list.txt"));
+        {
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+        }
+        for (qsizetype chunk : Chunks) {
+            FailingFile file(path);
+            file.failAt = failAt;
+            QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+            QStringList got;
+            QVERIFY_THROWS_EXCEPTION(PlatformError,
+                                     ReadListLocations(
+                                         file, [&](QStringList&& batch) { got.append(batch); }, chunk, 1));
+            QTEST(got, "expected");
+        }
     }
 };
 

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 // The real store in a configuration folder of the test's own: the user's settings are never
 // touched. Values are checked as a later run finds them on disk.
 class TestQtSettingsStore : public QObject
@@ -13,23 +15,57 @@ class TestQtSettingsStore : public QObject
     Q_OBJECT
 
     QTemporaryDir config;
+    QTemporaryDir system; // stands for /etc/xdg
     QtSettingsStore store;
+    const QString app = QStringLiteral("Tamberlyn"), section = QStringLiteral("Orrowdale");
+    const QString list = QStringLiteral("Zip Codes");
 
     static void useConfigFolder(const QString& path)
     {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, path);
     }
-    void storeAndCheck(const QString& key, const QString& text)
+    QString iniFile() const { return QtSettingsStore::earlierLocation(app); }
+    QString listFile() const { return QtSettingsStore::location(app, section, list); }
+    // What a later run finds on disk under key; invalid when nothing is there.
+    QVariant onDisk(const QString& key) const
     {
-        store.store(QStringLiteral("Tamberlyn"), QStringLiteral("Orrowdale"), key, text);
-        // A copy under another name is read afresh from disk, not from Qt's cache.
+        QFile f(QtSettingsStore::location(app, section, key));
+        return f.open(QIODevice::ReadOnly) ? QVariant(QString::fromUtf8(f.readAll())) : QVariant();
+    }
+    // Whether the INI file of an earlier version still holds key, read afresh from disk.
+    bool iniHolds(const QString& key) const
+    {
         const QString copy = config.filePath(QStringLiteral("copy.ini"));
         QFile::remove(copy);
-        QVERIFY(QFile::copy(QtSettingsStore::location(QStringLiteral("Tamberlyn")), copy));
-        const QVariant disk = QSettings(copy, QSettings::IniFormat).value(QStringLiteral("Orrowdale/") + key);
+        return QFile::copy(iniFile(), copy) &&
+               QSettings(copy, QSettings::IniFormat).contains(section + QLatin1Char('/') + key);
+    }
+    // The INI file as an earlier version left it.
+    void writeIni(const QString& key, const QString& value)
+    {
+        QSettings ini(iniFile(), QSettings::IniFormat);
+        ini.setValue(section + QLatin1Char('/') + key, value);
+    }
+    void forget(const QString& key)
+    {
+        QSettings(iniFile(), QSettings::IniFormat).remove(section + QLatin1Char('/') + key);
+        QFile::remove(QtSettingsStore::location(app, section, key));
+    }
+    void storeAndCheck(const QString& key, const QString& text)
+    {
+        store.store(app, section, key, text);
+        const QVariant disk = onDisk(key);
         QCOMPARE(disk.typeId(), int(QMetaType::QString));
         QCOMPARE(disk.toString(), text);
+        QCOMPARE(QtSettingsStore().read(app, section, key, QStringLiteral("missing")), text);
+    }
+    static ino_t inode(const QString& path)
+    {
+        struct stat st
+        {
+        };
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
     }
 
 private slots:
@@ -37,8 +73,11 @@ private slots:
     {
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
         useConfigFolder(config.path());
-        QCOMPARE(QtSettingsStore::location(QStringLiteral("Tamberlyn")),
-                 config.filePath(QStringLiteral("Tamberlyn.conf")));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, system.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, system.path());
+        QCOMPARE(iniFile(), config.filePath(QStringLiteral("Tamberlyn.conf")));
+        QCOMPARE(QtSettingsStore::location(app), config.filePath(QStringLiteral("Tamberlyn")));
+        QCOMPARE(listFile(), config.filePath(QStringLiteral("Tamberlyn/Orrowdale/Zip Codes.txt")));
     }
 
     void anyTextRoundTrips_data()
@@ -57,14 +96,14 @@ private slots:
     void anyTextRoundTrips()
     {
         QFETCH(QString, text);
-        storeAndCheck(QStringLiteral("Zip Codes"), text);
-        storeAndCheck(QStringLiteral("Zoom"), QStringLiteral("3")); // rewrites the whole file
-        storeAndCheck(QStringLiteral("Zip Codes"), text);
+        storeAndCheck(list, text);
+        storeAndCheck(QStringLiteral("Zoom"), text);
+        storeAndCheck(QStringLiteral("Zoom"), QStringLiteral("3"));
+        storeAndCheck(list, text);
     }
 
     void emptyTextIsNotAMissingKey()
     {
-        const QString app = QStringLiteral("Tamberlyn"), section = QStringLiteral("Orrowdale");
         QCOMPARE(store.read(app, section, QStringLiteral("Never Stored"), QStringLiteral("85")),
                  QStringLiteral("85"));
         store.store(app, section, QStringLiteral("Output Folder"), QString());
@@ -72,14 +111,109 @@ private slots:
                  QString());
     }
 
+    // A value in the system-wide file is not the user's: it is not read, and storing the same
+    // text puts it in the user's own file.
+    void systemWideValuesAreNotTheUsers_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("zoom") << QStringLiteral("Zoom") << QStringLiteral("7");
+        QTest::newRow("output folder") << QStringLiteral("Output Folder") << QStringLiteral("/srv/maps/");
+        QTest::newRow("list") << QStringLiteral("Zip Codes") << QStringLiteral("a;b;");
+    }
+    void systemWideValuesAreNotTheUsers()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        forget(key);
+        QSettings(system.filePath(QStringLiteral("Tamberlyn.conf")), QSettings::IniFormat)
+            .setValue(section + QLatin1Char('/') + key, value);
+        QCOMPARE(store.read(app, section, key, QStringLiteral("default")), QStringLiteral("default"));
+        store.store(app, section, key, value);
+        QCOMPARE(onDisk(key).toString(), value);
+        QCOMPARE(store.read(app, section, key, QStringLiteral("default")), value);
+    }
+
+    // Storing a box's value leaves the list's file alone; storing what the user's file holds
+    // already writes nothing.
+    void eachValueHasAFileOfItsOwn()
+    {
+        QString big;
+        for (int i = 0; i < 100'000; ++i)
+            big += QStringLiteral("Location %1;").arg(i);
+        store.store(app, section, list, big);
+        const ino_t written = inode(listFile());
+        QVERIFY(written != 0);
+        for (const QString& folder : {QStringLiteral("/a/"), QStringLiteral("/ab/"), QStringLiteral("/a/")})
+            storeAndCheck(QStringLiteral("Output Folder"), folder);
+        const QString folderFile = QtSettingsStore::location(app, section, QStringLiteral("Output Folder"));
+        const ino_t folderWritten = inode(folderFile);
+        storeAndCheck(QStringLiteral("Output Folder"), QStringLiteral("/a/"));
+        QCOMPARE(inode(folderFile), folderWritten);
+        QCOMPARE(inode(listFile()), written);
+        QCOMPARE(onDisk(list).toString(), big);
+        store.store(app, section, list, QStringLiteral("x;"));
+        QVERIFY(inode(listFile()) != written); // replaced whole, never written over in place
+        QCOMPARE(onDisk(list).toString(), QStringLiteral("x;"));
+        for (const QString& name : QDir(QFileInfo(listFile()).path()).entryList(QDir::Files))
+            QVERIFY2(name.endsWith(QLatin1String(".txt")), qPrintable(name)); // no half-written leftovers
+    }
+
+    // Values an earlier version kept in the INI file come back unchanged and move to files of
+    // their own; after a move cut off half-way, the value's own file is the newer.
+    void earlierValuesAreReadAndMoved_data()
+    {
+        QTest::addColumn<QString>("inIni");
+        QTest::addColumn<QString>("inOwnFile"); // null: no such file
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("only in the INI file") << QStringLiteral("Londonderry UK;Haverhill MA;") << QString()
+                                              << QStringLiteral("Londonderry UK;Haverhill MA;");
+        QTest::newRow("stored empty in the INI file")
+            << QString(QLatin1String("")) << QString() << QString(QLatin1String(""));
+        QTest::newRow("in both") << QStringLiteral("old;") << QStringLiteral("new;")
+                                 << QStringLiteral("new;");
+    }
+    void earlierValuesAreReadAndMoved()
+    {
+        QFETCH(QString, inIni);
+        QFETCH(QString, inOwnFile);
+        QFETCH(QString, expected);
+        const QString zoom = QStringLiteral("Zoom");
+        forget(list);
+        forget(zoom);
+        writeIni(list, inIni);
+        writeIni(zoom, QStringLiteral("4"));
+        if (!inOwnFile.isNull()) {
+            QVERIFY(QDir().mkpath(QFileInfo(listFile()).path()));
+            QFile f(listFile());
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(inOwnFile.toUtf8()) == inOwnFile.size());
+        }
+        QCOMPARE(store.read(app, section, list, QStringLiteral("default")), expected);
+        QCOMPARE(onDisk(list).toString(), expected);
+        QCOMPARE(onDisk(zoom).toString(), QStringLiteral("4"));
+        QVERIFY(!iniHolds(list));
+        QVERIFY(!iniHolds(zoom));
+        QCOMPARE(store.read(app, section, zoom, QStringLiteral("1")), QStringLiteral("4"));
+    }
+
+    void failedWriteIsAFailure_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("blocked"); // a folder where this file goes
+        QTest::newRow("value file") << QStringLiteral("Slider1")
+                                    << QStringLiteral("Tamberlyn/Orrowdale/Slider1.txt");
+        QTest::newRow("list file") << list << QStringLiteral("Tamberlyn/Orrowdale/Zip Codes.txt");
+    }
     void failedWriteIsAFailure()
     {
+        QFETCH(QString, key);
+        QFETCH(QString, blocked);
         QTemporaryDir other;
-        QVERIFY(QDir(other.path()).mkdir(QStringLiteral("Tamberlyn.conf"))); // a folder where the file goes
+        QVERIFY(QDir(other.path()).mkpath(blocked));
         useConfigFolder(other.path());
-        QVERIFY_THROWS_EXCEPTION(PlatformError,
-                                 store.store(QStringLiteral("Tamberlyn"), QStringLiteral("Orrowdale"),
-                                             QStringLiteral("Slider1"), QStringLiteral("60")));
+        QVERIFY_THROWS_EXCEPTION(PlatformError, store.store(app, section, key, QStringLiteral("60")));
+        // Read back, the default would stand in for a value that may be there: a failure too.
+        QVERIFY_THROWS_EXCEPTION(PlatformError, store.read(app, section, key, QStringLiteral("85")));
         useConfigFolder(config.path());
     }
 };
