@@ -38,7 +38,9 @@ if [ -z "$port" ]; then
 fi
 listening "$port" && fail "port $port is taken"
 
-systemd-socket-activate -l "127.0.0.1:$port" "$gateway" --idle-exit "$idle" >"$scratch/log" 2>&1 &
+# It hands the gateway a bare environment: the scratch folders must be passed on by name.
+systemd-socket-activate -l "127.0.0.1:$port" -E HOME -E XDG_CONFIG_HOME -E XDG_CACHE_HOME -E QT_QPA_PLATFORM \
+    "$gateway" --idle-exit "$idle" >"$scratch/log" 2>&1 &
 activator=$!
 for _ in $(seq 100); do
     listening "$port" && break
