@@ -23,12 +23,15 @@ std::optional<qint64> seconds(const QByteArray& text)
 
 QDateTime parseHttpDate(const QByteArray& text)
 {
+    // The weekday is left out: it says nothing the date does not, and a two-digit year would
+    // make Qt check it against the wrong century.
     static const char* const formats[] = {
-        "ddd, dd MMM yyyy HH:mm:ss 'GMT'", // IMF-fixdate
-        "dddd, dd-MMM-yy HH:mm:ss 'GMT'",  // RFC 850
-        "ddd MMM d HH:mm:ss yyyy",         // asctime
+        "dd MMM yyyy HH:mm:ss 'GMT'", // IMF-fixdate
+        "dd-MMM-yy HH:mm:ss 'GMT'",   // RFC 850
+        "MMM d HH:mm:ss yyyy",        // asctime
     };
-    const QString s = QString::fromLatin1(text.trimmed()).simplified();
+    QString s = QString::fromLatin1(text.trimmed()).simplified();
+    s = s.mid(s.indexOf(u' ') + 1);
     const QLocale c = QLocale::c();
     for (const char* format : formats) {
         QDateTime t = c.toDateTime(s, QLatin1String(format));
