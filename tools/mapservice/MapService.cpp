@@ -4,7 +4,6 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
@@ -70,35 +69,9 @@ std::optional<FaultWord> findFault(const QString& search)
     return fault;
 }
 
-struct Answer
+HttpAnswer plain(int status, const QByteArray& reason, const QByteArray& text)
 {
-    int status = 200;
-    QByteArray reason = "OK";
-    QByteArray contentType;
-    QByteArray location;
-    QByteArray body;
-};
-
-Answer plain(int status, const QByteArray& reason, const QByteArray& text)
-{
-    return Answer{status, reason, "text/plain; charset=UTF-8", {}, text + '\n'};
-}
-
-QByteArray head(const Answer& answer, bool withLength)
-{
-    QByteArray out = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + answer.reason + "\r\n";
-    out += "Server: orrowdale-mapservice\r\n";
-    if (!answer.contentType.isEmpty()) {
-        out += "Content-Type: " + answer.contentType + "\r\n";
-    }
-    if (!answer.location.isEmpty()) {
-        out += "Location: " + answer.location + "\r\n";
-    }
-    if (withLength) {
-        out += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
-    }
-    out += "Connection: close\r\n\r\n";
-    return out;
+    return HttpAnswer::text(status, reason, text);
 }
 
 // The classic page: short lines, attributes unquoted where the old service left them so.
@@ -148,56 +121,23 @@ QByteArray filler()
 
 } // namespace
 
-// One client connection: reads one request, answers it (maybe misbehaving), then closes.
+// One request's answer, which may misbehave on purpose. It lives as long as the exchange does.
 class MapServiceConnection : public QObject
 {
 public:
-    MapServiceConnection(MapService* service, QTcpSocket* socket)
-        : QObject(service), m_service(service), m_socket(socket)
+    MapServiceConnection(MapService* service, HttpExchange* exchange)
+        : QObject(exchange), m_service(service), m_exchange(exchange)
     {
-        m_socket->setParent(this);
-        connect(m_socket, &QTcpSocket::readyRead, this, &MapServiceConnection::onReadyRead);
-        connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
         connect(&m_timer, &QTimer::timeout, this, [this] { m_onTick(); });
-        m_onTick = [this] { drop(); };
-        m_timer.setSingleShot(true);
-        m_timer.start(m_service->limits().requestTimeoutMs);
-        onReadyRead();
-    }
-    ~MapServiceConnection() override { m_socket->disconnect(this); }
-
-private:
-    void onReadyRead()
-    {
-        if (m_handled) {
-            m_socket->readAll();
-            return;
-        }
-        m_buffer += m_socket->readAll();
-        const qsizetype end = m_buffer.indexOf("\r\n\r\n");
-        if (end < 0) {
-            if (m_buffer.size() > MaxRequestHeader) {
-                m_handled = true;
-                send(plain(431, "Request Header Fields Too Large", "request header too large"));
-            }
-            return;
-        }
-        m_handled = true;
-        m_timer.stop();
-        const QByteArray requestLine = m_buffer.left(m_buffer.indexOf("\r\n"));
-        const QList<QByteArray> parts = requestLine.split(' ');
-        if (parts.size() != 3 || !parts[1].startsWith('/') || !parts[2].startsWith("HTTP/1.")) {
-            send(plain(400, "Bad Request", "malformed request line"));
-            return;
-        }
-        m_service->record(requestLine, parts[1]);
-        if (parts[0] != "GET") {
+        m_service->record(exchange->request().requestLine, exchange->request().target);
+        if (exchange->request().method != "GET") {
             send(plain(405, "Method Not Allowed", "only GET is served"));
             return;
         }
-        answer(parts[1]);
+        answer(exchange->request().target);
     }
 
+private:
     void answer(const QByteArray& target)
     {
         const qsizetype mark = target.indexOf('?');
@@ -216,12 +156,10 @@ private:
             }
             const QByteArray small =
                 name == QLatin1String("data-ref") ? m_service->gif(search, 0, QSize(16, 16)) : QByteArray();
-            deliver(Answer{200,
-                           "OK",
-                           "text/html; charset=UTF-8",
-                           {},
-                           page(m_service->baseUrl(), search, name, small)},
-                    name, target);
+            HttpAnswer page_;
+            page_.contentType = "text/html; charset=UTF-8";
+            page_.body = page(m_service->baseUrl(), search, name, small);
+            deliver(page_, name, target);
         } else if (path == "/mapdata") {
             answerImage(query, search, fault && fault->image ? fault->name : QString(), target);
         } else {
@@ -249,7 +187,8 @@ private:
             return;
         }
         m_service->m_lastZoom = *zoom;
-        Answer image{200, "OK", "image/gif", {}, {}};
+        HttpAnswer image;
+        image.contentType = "image/gif";
         if (fault == QLatin1String("html")) {
             image.contentType = "text/html; charset=UTF-8";
             image.body = page(m_service->baseUrl(), search, QString(), {});
@@ -263,8 +202,9 @@ private:
             }
             if (fault == QLatin1String("truncated")) {
                 // The connection drops halfway through the declared length.
-                m_socket->write(head(image, true) + image.body.left(image.body.size() / 2));
-                m_socket->disconnectFromHost();
+                m_exchange->writeHead(image, true);
+                m_exchange->write(image.body.left(image.body.size() / 2));
+                m_exchange->close();
                 return;
             }
             if (fault == QLatin1String("halfgif")) {
@@ -275,10 +215,10 @@ private:
     }
 
     // Sends the answer, or misbehaves with it as the fault word says.
-    void deliver(Answer answer, const QString& fault, const QByteArray& target)
+    void deliver(HttpAnswer answer, const QString& fault, const QByteArray& target)
     {
         if (fault == QLatin1String("stall")) {
-            m_onTick = [this] { drop(); };
+            m_onTick = [this] { m_exchange->abort(); };
             m_timer.setSingleShot(true);
             m_timer.start(m_service->limits().stallMs);
         } else if (fault == QLatin1String("drip")) {
@@ -294,40 +234,42 @@ private:
             answer.reason = "Internal Server Error";
             send(answer);
         } else if (fault.startsWith(QLatin1String("redirect-"))) {
-            Answer redirect{302, "Found", "text/plain; charset=UTF-8", {}, {}};
+            HttpAnswer redirect;
+            redirect.status = 302;
+            redirect.reason = "Found";
+            redirect.contentType = "text/plain; charset=UTF-8";
+            QByteArray location;
             if (fault == QLatin1String("redirect-loop")) {
-                redirect.location = m_service->baseUrl().toUtf8() + target;
+                location = m_service->baseUrl().toUtf8() + target;
             } else if (fault == QLatin1String("redirect-file")) {
-                redirect.location = "file:///etc/passwd";
+                location = "file:///etc/passwd";
             } else {
                 const QByteArray type = answer.contentType.split(';').constFirst();
-                redirect.location = "data:" + type + ";base64," + answer.body.toBase64();
+                location = "data:" + type + ";base64," + answer.body.toBase64();
             }
+            redirect.headers.append({"Location", location});
             send(redirect);
         } else {
             send(answer);
         }
     }
 
-    void send(const Answer& answer)
-    {
-        m_socket->write(head(answer, true) + answer.body);
-        m_socket->disconnectFromHost();
-    }
+    void send(const HttpAnswer& answer) { m_exchange->respond(answer); }
 
-    void drip(const Answer& answer)
+    void drip(const HttpAnswer& answer)
     {
-        m_socket->write(head(answer, true));
+        m_exchange->writeHead(answer, true);
         m_pending = answer.body;
         m_clock.start();
         m_onTick = [this] {
             if (m_clock.elapsed() >= m_service->limits().dripLimitMs) {
-                drop();
+                m_timer.stop();
+                m_exchange->abort();
             } else if (m_pending.isEmpty()) {
                 m_timer.stop();
-                m_socket->disconnectFromHost();
+                m_exchange->close();
             } else {
-                m_socket->write(m_pending.left(1));
+                m_exchange->write(m_pending.left(1));
                 m_pending.remove(0, 1);
             }
         };
@@ -336,43 +278,33 @@ private:
     }
 
     // No length and no end but the cap: the body is the real one followed by filler.
-    void endless(const Answer& answer)
+    void endless(const HttpAnswer& answer)
     {
-        m_socket->write(head(answer, false));
+        m_exchange->writeHead(answer, false);
         m_pending = answer.body;
         m_left = m_service->limits().endlessBytes;
-        connect(m_socket, &QTcpSocket::bytesWritten, this, &MapServiceConnection::topUp);
+        connect(m_exchange, &HttpExchange::bytesWritten, this, &MapServiceConnection::topUp);
         topUp();
     }
 
     void topUp()
     {
-        while (m_left > 0 && m_socket->bytesToWrite() < EndlessBuffered &&
-               m_socket->state() == QAbstractSocket::ConnectedState) {
+        while (m_left > 0 && m_exchange->bytesToWrite() < EndlessBuffered && m_exchange->isConnected()) {
             QByteArray chunk = m_pending.isEmpty() ? filler() : std::exchange(m_pending, {});
             chunk.truncate(std::min<qint64>(chunk.size(), m_left));
             m_left -= chunk.size();
-            m_socket->write(chunk);
+            m_exchange->write(chunk);
         }
         if (m_left <= 0 && !m_closing) {
             m_closing = true;
-            m_socket->disconnectFromHost();
+            m_exchange->close();
         }
     }
 
-    void drop()
-    {
-        m_timer.stop();
-        m_socket->abort();
-        deleteLater();
-    }
-
     MapService* m_service;
-    QTcpSocket* m_socket;
-    QByteArray m_buffer;
+    HttpExchange* m_exchange;
     QByteArray m_pending;
     qint64 m_left = 0;
-    bool m_handled = false;
     bool m_closing = false;
     QTimer m_timer;
     QElapsedTimer m_clock;
@@ -381,11 +313,24 @@ private:
 
 MapService::MapService(QObject* parent) : QObject(parent)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-            new MapServiceConnection(this, socket);
-        }
-    });
+    m_server.setServerName("orrowdale-mapservice");
+    applyLimits();
+    m_server.setHandler([this](HttpExchange* exchange) { new MapServiceConnection(this, exchange); });
+}
+
+void MapService::setLimits(const Limits& limits)
+{
+    m_limits = limits;
+    applyLimits();
+}
+
+void MapService::applyLimits()
+{
+    HttpServer::Limits http = m_server.limits();
+    http.maxRequestLine = MaxRequestHeader;
+    http.maxHeaderBytes = MaxRequestHeader;
+    http.headerTimeoutMs = m_limits.requestTimeoutMs;
+    m_server.setLimits(http);
 }
 
 MapService::~MapService() = default;
@@ -402,7 +347,7 @@ QString MapService::errorString() const
 
 quint16 MapService::port() const
 {
-    return m_server.serverPort();
+    return m_server.port();
 }
 
 QString MapService::baseUrl() const

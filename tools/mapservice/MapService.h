@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HttpServer.h"
+
 #include <QByteArray>
 #include <QCache>
 #include <QFuture>
@@ -7,7 +9,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QTcpServer>
 
 // A stand-in for the map service's classic HTML endpoints, for tests and the offline demo.
 // It listens on 127.0.0.1 only and answers one request per connection (then closes it):
@@ -77,7 +78,7 @@ public:
     void setBaseUrl(const QString& base);
 
     Limits limits() const { return m_limits; }
-    void setLimits(const Limits& limits) { m_limits = limits; }
+    void setLimits(const Limits& limits);
 
     // The request targets received, oldest first (path and query as sent, e.g. "/mapdata?...&zl=4").
     QStringList requestTargets() const { return m_targets; }
@@ -97,7 +98,9 @@ private:
     // level last asked for), so it is ready when the client comes for it.
     void prepare(const QString& search, QSize size);
 
-    QTcpServer m_server;
+    void applyLimits();
+
+    HttpServer m_server;
     QString m_baseOverride;
     Limits m_limits;
     QStringList m_targets;

@@ -1,0 +1,309 @@
+#include "HttpServer.h"
+
+#include <QTcpSocket>
+
+namespace {
+
+// Token characters of a header name: anything else (a blank before the colon, a control
+// character) is a request we refuse rather than guess at.
+bool isToken(const QByteArray& name)
+{
+    if (name.isEmpty()) {
+        return false;
+    }
+    for (const char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                        QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool hasControl(QByteArrayView text)
+{
+    for (const char c : text) {
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+QByteArray HttpRequest::query() const
+{
+    const qsizetype mark = target.indexOf('?');
+    return mark < 0 ? QByteArray() : target.mid(mark + 1);
+}
+
+QByteArray HttpRequest::header(const QByteArray& name) const
+{
+    for (const auto& [key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0) {
+            return value;
+        }
+    }
+    return {};
+}
+
+bool HttpRequest::hasHeader(const QByteArray& name) const
+{
+    for (const auto& header : headers) {
+        if (header.first.compare(name, Qt::CaseInsensitive) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+HttpAnswer HttpAnswer::text(int status, const QByteArray& reason, const QByteArray& text)
+{
+    HttpAnswer answer;
+    answer.status = status;
+    answer.reason = reason;
+    answer.contentType = "text/plain; charset=UTF-8";
+    answer.body = text + '\n';
+    return answer;
+}
+
+HttpExchange::HttpExchange(HttpServer* server, QTcpSocket* socket)
+    : QObject(server), m_server(server), m_socket(socket)
+{
+    m_socket->setParent(this);
+    connect(m_socket, &QTcpSocket::readyRead, this, &HttpExchange::onReadyRead);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &HttpExchange::bytesWritten);
+    connect(m_socket, &QTcpSocket::disconnected, this, &HttpExchange::end);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, [this] {
+        if (m_socket->state() != QAbstractSocket::ConnectedState) {
+            end();
+        }
+    });
+    m_headerTimer.setSingleShot(true);
+    connect(&m_headerTimer, &QTimer::timeout, this, &HttpExchange::abort);
+    m_headerTimer.start(m_server->limits().headerTimeoutMs);
+}
+
+HttpExchange::~HttpExchange()
+{
+    m_socket->disconnect(this);
+}
+
+QHostAddress HttpExchange::peerAddress() const
+{
+    return m_socket->peerAddress();
+}
+
+bool HttpExchange::isConnected() const
+{
+    return !m_ended && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+qint64 HttpExchange::bytesToWrite() const
+{
+    return m_socket->bytesToWrite();
+}
+
+void HttpExchange::onReadyRead()
+{
+    if (m_received) {
+        // Nothing after the request is read (one request per connection, bodies unused), but
+        // it is drained so the client is not held up.
+        m_socket->readAll();
+        return;
+    }
+    m_buffer += m_socket->readAll();
+    const HttpServer::Limits limits = m_server->limits();
+    const qsizetype lineEnd = m_buffer.indexOf("\r\n");
+    if ((lineEnd < 0 && m_buffer.size() > limits.maxRequestLine) || lineEnd > limits.maxRequestLine) {
+        reject(414, "URI Too Long", "request line too long");
+        return;
+    }
+    const qsizetype end = m_buffer.indexOf("\r\n\r\n");
+    if ((end < 0 && m_buffer.size() > limits.maxHeaderBytes) || end + 4 > limits.maxHeaderBytes) {
+        reject(431, "Request Header Fields Too Large", "request header too large");
+        return;
+    }
+    if (end < 0) {
+        return;
+    }
+    m_received = true;
+    m_headerTimer.stop();
+
+    QList<QByteArray> lines = m_buffer.left(end).split('\n');
+    m_buffer.clear();
+    // Every line but the last (whose CR LF ended the header) must end in CR LF.
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        if (!lines[i].endsWith('\r')) {
+            reject(400, "Bad Request", "lines must end in CR LF");
+            return;
+        }
+        lines[i].chop(1);
+    }
+    HttpRequest& r = m_request;
+    r.requestLine = lines.constFirst();
+    const QList<QByteArray> parts = r.requestLine.split(' ');
+    if (parts.size() != 3 || parts[0].isEmpty() || !parts[1].startsWith('/') ||
+        !parts[2].startsWith("HTTP/1.") || hasControl(r.requestLine)) {
+        reject(400, "Bad Request", "malformed request line");
+        return;
+    }
+    r.method = parts[0];
+    r.target = parts[1];
+    r.version = parts[2];
+    if (lines.size() - 1 > limits.maxHeaderCount) {
+        reject(431, "Request Header Fields Too Large", "too many header fields");
+        return;
+    }
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray& line = lines[i];
+        const qsizetype colon = line.indexOf(':');
+        const QByteArray name = line.left(colon);
+        if (colon <= 0 || !isToken(name) || hasControl(line)) {
+            reject(400, "Bad Request", "malformed header field");
+            return;
+        }
+        r.headers.append({name, line.mid(colon + 1).trimmed()});
+    }
+    emit m_server->requestReceived(r);
+    if (m_server->m_handler) {
+        m_server->m_handler(this);
+    } else {
+        respond(HttpAnswer::text(404, "Not Found", "nothing is served here"));
+    }
+}
+
+void HttpExchange::reject(int status, const QByteArray& reason, const QByteArray& text)
+{
+    m_received = true;
+    m_headerTimer.stop();
+    m_buffer.clear();
+    respond(HttpAnswer::text(status, reason, text));
+}
+
+void HttpExchange::respond(const HttpAnswer& answer)
+{
+    if (m_answered || m_ended) {
+        return;
+    }
+    writeHead(answer, true);
+    write(answer.body);
+    close();
+}
+
+void HttpExchange::writeHead(const HttpAnswer& answer, bool withLength)
+{
+    if (m_answered || m_ended) {
+        return;
+    }
+    m_answered = true;
+    // A reason phrase is one line of text: anything that would end the line is left out.
+    QByteArray reason = answer.reason;
+    reason.replace('\r', ' ').replace('\n', ' ');
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reason + "\r\n";
+    if (!m_server->serverName().isEmpty()) {
+        out += "Server: " + m_server->serverName() + "\r\n";
+    }
+    if (!answer.contentType.isEmpty()) {
+        out += "Content-Type: " + answer.contentType + "\r\n";
+    }
+    for (const auto& [name, value] : answer.headers) {
+        out += name + ": " + value + "\r\n";
+    }
+    if (withLength) {
+        out += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
+    }
+    out += "Connection: close\r\n\r\n";
+    m_socket->write(out);
+}
+
+void HttpExchange::write(const QByteArray& bytes)
+{
+    if (!m_ended && !bytes.isEmpty()) {
+        m_socket->write(bytes);
+    }
+}
+
+void HttpExchange::close()
+{
+    if (m_ended) {
+        return;
+    }
+    m_socket->disconnectFromHost();
+    if (m_socket->state() == QAbstractSocket::UnconnectedState) {
+        end();
+    }
+}
+
+void HttpExchange::abort()
+{
+    if (m_ended) {
+        return;
+    }
+    m_socket->abort();
+    end();
+}
+
+void HttpExchange::end()
+{
+    if (m_ended) {
+        return;
+    }
+    m_ended = true;
+    m_headerTimer.stop();
+    emit finished();
+    deleteLater();
+    m_server->exchangeEnded();
+}
+
+HttpServer::HttpServer(QObject* parent) : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            ++m_open;
+            emit connectionsChanged();
+            new HttpExchange(this, socket);
+        }
+    });
+}
+
+HttpServer::~HttpServer()
+{
+    // Exchanges are children: they go with the server, without calling back into it.
+    for (HttpExchange* exchange : findChildren<HttpExchange*>(Qt::FindDirectChildrenOnly)) {
+        exchange->m_ended = true;
+    }
+}
+
+bool HttpServer::listen(const QHostAddress& address, quint16 port)
+{
+    return m_server.listen(address, port);
+}
+
+bool HttpServer::adoptListeningSocket(qintptr descriptor)
+{
+    return m_server.setSocketDescriptor(descriptor);
+}
+
+QString HttpServer::errorString() const
+{
+    return m_server.errorString();
+}
+
+QHostAddress HttpServer::address() const
+{
+    return m_server.serverAddress();
+}
+
+quint16 HttpServer::port() const
+{
+    return m_server.serverPort();
+}
+
+void HttpServer::exchangeEnded()
+{
+    --m_open;
+    emit connectionsChanged();
+}
