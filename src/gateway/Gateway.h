@@ -1,0 +1,105 @@
+#pragma once
+
+#include "GatewayConfig.h"
+#include "HttpServer.h"
+#include "MapSource.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+// The map gateway: answers the classic page and image requests of the program on loopback,
+// drawing each picture from the source its configuration file chooses.
+//
+//   GET /maps?...&q=SEARCH...           a page whose image reference leads to /mapdata
+//   GET /mapdata?...&q=SEARCH...&zl=N   the picture of SEARCH at web-map zoom 17 - N
+//
+// Failures get a 4xx/5xx status whose reason phrase says what to do. The configuration file is
+// read again whenever its text has changed, checked at each request.
+class Gateway : public QObject
+{
+    Q_OBJECT
+public:
+    struct Options
+    {
+        QString configPath;           // read at each request; the demo source when missing
+        QString baseUrl;              // put in front of "/mapdata?" on pages; empty: http://127.0.0.1:PORT
+        int answerTimeoutMs = 20'000; // every image request is answered within this
+        int idleExitMs = 0;           // > 0: idle() after this long with no request open
+    };
+    // Makes the source for a provider configuration (static or tiles); null when it cannot.
+    using SourceFactory = std::function<std::unique_ptr<MapSource>(const GatewayConfig&)>;
+    using Logger = std::function<void(const QString& line)>;
+
+    explicit Gateway(const Options& options, QObject* parent = nullptr);
+    ~Gateway() override;
+
+    bool listen(quint16 port);
+    bool adoptListeningSocket(qintptr descriptor);
+    QString errorString() const { return m_server.errorString(); }
+    quint16 port() const { return m_server.port(); }
+    QString baseUrl() const;
+
+    // The default builds createProviderSource()'s sources.
+    void setSourceFactory(SourceFactory factory) { m_factory = std::move(factory); }
+    // Where log lines go (one line each, no newline); nowhere by default.
+    void setLogger(Logger logger) { m_logger = std::move(logger); }
+    HttpServer& server() { return m_server; }
+
+    // The web-map zoom for the classic zoom level zl: zl 0 is street level (17); clamped to 0..19.
+    static int webZoom(int zl);
+
+    // Reads the configuration file again if its text has changed since it was last read, and
+    // sets up the source it chooses. Done at each request; at start it logs the choice early.
+    void checkConfiguration();
+
+signals:
+    // No request has been open for idleExitMs.
+    void idle();
+
+private:
+    struct Pending
+    {
+        QPointer<HttpExchange> exchange;
+        std::shared_ptr<MapSource> source; // kept alive while it works, even after a reload
+        QString key;                       // the key that source was given
+        QTimer* guard = nullptr;
+        QElapsedTimer clock;
+    };
+
+    void handle(HttpExchange* exchange);
+    QByteArray refusal(const HttpRequest& request, const QHostAddress& peer) const;
+    void answerPage(HttpExchange* exchange, const QString& search);
+    void answerImage(HttpExchange* exchange, const QString& search, const class QUrlQuery& query);
+    void finish(quint64 id, const MapAnswer& answer);
+    void respond(HttpExchange* exchange, const HttpAnswer& answer, const QStringList& keys = {},
+                 qint64 elapsedMs = 0);
+    void log(const QString& line, const QStringList& keys = {}) const;
+    QByteArray scrub(QByteArray text, const QStringList& keys) const;
+    void updateIdle();
+
+    Options m_options;
+    HttpServer m_server;
+    SourceFactory m_factory;
+    Logger m_logger;
+
+    // The configuration as last read, and what it made.
+    bool m_configRead = false;
+    bool m_configMissing = false;
+    QByteArray m_configText;
+    GatewayConfig m_config;
+    std::shared_ptr<MapSource> m_source;
+    QByteArray m_sourceProblem; // the reason phrase when there is no source
+
+    QHash<quint64, Pending> m_pending;
+    quint64 m_nextId = 0;
+    QTimer m_idleTimer;
+};
