@@ -91,12 +91,13 @@ ProviderClient::ProviderClient(const Settings& settings, QObject* parent)
 
 ProviderClient::~ProviderClient()
 {
-    // Replies belong to the access manager, which goes after us; detach them first.
-    for (ProviderRequest* request : findChildren<ProviderRequest*>(Qt::FindDirectChildrenOnly)) {
-        if (request->reply) {
-            request->reply->disconnect(this);
-            request->reply->abort();
-            request->reply->deleteLater();
+    // Replies belong to the access manager, which goes before our children: detach them first.
+    for (QObject* child : children()) {
+        auto* request = dynamic_cast<ProviderRequest*>(child);
+        if (request && request->reply) {
+            QNetworkReply* reply = std::exchange(request->reply, nullptr);
+            reply->disconnect();
+            reply->abort();
         }
     }
 }
@@ -370,6 +371,12 @@ void ProviderClient::finished(ProviderRequest* request)
             m_cache->store(request->cacheUrl, entry);
         }
         succeed(request, Result{200, {}, entry.body, entry.contentType, true, entry.expires});
+        return;
+    }
+    if (status >= 300 && status < 400) {
+        // Qt follows the redirects we allow; one left over led somewhere we do not go.
+        fail(request, 502,
+             QStringLiteral("%1 redirected to an address that is not safe to follow").arg(name));
         return;
     }
     if (status >= 500) {

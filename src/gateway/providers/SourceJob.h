@@ -15,6 +15,7 @@
 // its behalf name it as their owner, so they are dropped with it.
 class SourceJob : public QObject
 {
+    Q_OBJECT
 public:
     SourceJob(QObject* source, QDeadlineTimer deadline, MapSource::Done done)
         : QObject(source), m_done(std::move(done))
