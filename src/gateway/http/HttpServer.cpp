@@ -33,6 +33,12 @@ bool hasControl(QByteArrayView text)
 
 } // namespace
 
+QByteArray HttpRequest::path() const
+{
+    const qsizetype mark = target.indexOf('?');
+    return mark < 0 ? target : target.left(mark);
+}
+
 QByteArray HttpRequest::query() const
 {
     const qsizetype mark = target.indexOf('?');

@@ -27,7 +27,7 @@ struct HttpRequest
     QByteArray version;
     HttpHeaders headers; // in the order received, names as sent
 
-    QByteArray path() const { return target.left(target.indexOf('?')); }
+    QByteArray path() const;
     QByteArray query() const; // after the '?', empty when none
     // The first header of that name (any case), trimmed; empty when missing.
     QByteArray header(const QByteArray& name) const;
