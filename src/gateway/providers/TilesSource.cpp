@@ -30,6 +30,21 @@ public:
     TileCoverage coverage;
     QHash<TileId, QImage> images;
     int waiting = 0;
+    QDateTime expires; // the earliest time one of the answers used goes stale
+    void used(const QDateTime& until)
+    {
+        if (!expires.isValid() || until < expires) {
+            expires = until;
+        }
+    }
+    QString pictureKey() const
+    {
+        return QStringLiteral("%1 %2x%3 %4")
+            .arg(request.zoom)
+            .arg(request.size.width())
+            .arg(request.size.height())
+            .arg(request.search);
+    }
 };
 
 TilesSource::TilesSource(const GatewayConfig& config, const ProviderClient::Settings& settings,
@@ -51,6 +66,16 @@ TilesSource::~TilesSource()
 void TilesSource::render(const MapRequest& request, QDeadlineTimer deadline, Done done)
 {
     auto* job = new Job(this, request, deadline, std::move(done));
+    if (const Kept* kept = m_pictures.object(job->pictureKey())) {
+        if (QDateTime::currentDateTimeUtc() < kept->expires) {
+            MapAnswer answer;
+            answer.contentType = "image/png";
+            answer.body = kept->png;
+            job->finish(answer);
+            return;
+        }
+        m_pictures.remove(job->pictureKey());
+    }
     const QUrl url = UrlTemplate::fill(
         m_geocoder, {{QStringLiteral("search"), request.search}, {QStringLiteral("key"), m_key}});
     const auto check = [](const QByteArray& body, const QByteArray&) {
@@ -64,6 +89,7 @@ void TilesSource::render(const MapRequest& request, QDeadlineTimer deadline, Don
                             job->finish(MapAnswer::failure(result.status, result.reason));
                             return;
                         }
+                        job->used(result.expires);
                         const GeocoderAnswer place = readGeocoderAnswer(result.body);
                         if (place.kind != GeocoderAnswer::Kind::Found) {
                             job->finish(MapAnswer::failure(
@@ -93,7 +119,23 @@ void TilesSource::placeFound(Job* job, double latitude, double longitude)
         tilesReady(job);
         return;
     }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QList<TileId> wanted;
     for (const TileId& tile : std::as_const(job->coverage.tiles)) {
+        const QString id = QStringLiteral("%1/%2/%3").arg(tile.z).arg(tile.x).arg(tile.y);
+        if (const Kept* kept = m_tileImages.object(id); kept && now < kept->expires) {
+            job->images.insert(tile, kept->tile);
+            job->used(kept->expires);
+            --job->waiting;
+        } else {
+            wanted.append(tile);
+        }
+    }
+    if (job->waiting == 0) {
+        tilesReady(job);
+        return;
+    }
+    for (const TileId& tile : std::as_const(wanted)) {
         const QUrl url = UrlTemplate::fill(m_tiles, {{QStringLiteral("z"), QString::number(tile.z)},
                                                      {QStringLiteral("x"), QString::number(tile.x)},
                                                      {QStringLiteral("y"), QString::number(tile.y)},
@@ -104,29 +146,33 @@ void TilesSource::placeFound(Job* job, double latitude, double longitude)
             job->images.insert(tile, picture.image);
             return picture.problem;
         };
-        m_client->fetch(ProviderClient::Kind::Tile, url, job->providerDeadline, job, check,
-                        [this, job, tile](const ProviderClient::Result& result) {
-                            if (job->finished()) {
-                                return;
-                            }
-                            if (!result.ok()) {
-                                job->finish(MapAnswer::failure(result.status, result.reason));
-                                return;
-                            }
-                            if (job->images.value(tile).isNull()) {
-                                const PictureCheck picture =
-                                    checkPicture(result.body, result.contentType, MaxTile,
-                                                 Reasons::Who::MapProvider, true);
-                                if (!picture.problem.isEmpty()) {
-                                    job->finish(MapAnswer::failure(502, Reasons::toPhrase(picture.problem)));
-                                    return;
-                                }
-                                job->images.insert(tile, picture.image);
-                            }
-                            if (--job->waiting == 0) {
-                                tilesReady(job);
-                            }
-                        });
+        m_client->fetch(
+            ProviderClient::Kind::Tile, url, job->providerDeadline, job, check,
+            [this, job, tile](const ProviderClient::Result& result) {
+                if (job->finished()) {
+                    return;
+                }
+                if (!result.ok()) {
+                    job->finish(MapAnswer::failure(result.status, result.reason));
+                    return;
+                }
+                if (job->images.value(tile).isNull()) {
+                    const PictureCheck picture = checkPicture(result.body, result.contentType, MaxTile,
+                                                              Reasons::Who::MapProvider, true);
+                    if (!picture.problem.isEmpty()) {
+                        job->finish(MapAnswer::failure(502, Reasons::toPhrase(picture.problem)));
+                        return;
+                    }
+                    job->images.insert(tile, picture.image);
+                }
+                const QImage image = job->images.value(tile);
+                job->used(result.expires);
+                m_tileImages.insert(QStringLiteral("%1/%2/%3").arg(tile.z).arg(tile.x).arg(tile.y),
+                                    new Kept{{}, image, result.expires}, image.sizeInBytes());
+                if (--job->waiting == 0) {
+                    tilesReady(job);
+                }
+            });
     }
 }
 
@@ -138,6 +184,8 @@ void TilesSource::tilesReady(Job* job)
     answer.body = encodePng(picture);
     if (answer.body.isEmpty()) {
         answer = MapAnswer::failure(500, "The gateway could not encode the picture");
+    } else if (job->expires.isValid()) {
+        m_pictures.insert(job->pictureKey(), new Kept{answer.body, {}, job->expires}, answer.body.size());
     }
     job->finish(answer);
 }

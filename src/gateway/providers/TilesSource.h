@@ -4,6 +4,10 @@
 #include "MapSource.h"
 #include "ProviderClient.h"
 
+#include <QCache>
+#include <QDateTime>
+#include <QImage>
+
 // A geocoder and an XYZ tile server: the place is looked up, the tiles around it fetched and
 // stitched into a picture centred on it, with the provider's attribution in the corner.
 class TilesSource : public MapSource
@@ -30,4 +34,15 @@ private:
     QString m_attribution;
     QString m_key;
     ProviderClient* m_client;
+
+    // Recent work kept in memory, each thing only as long as what it was made from stays fresh:
+    // finished pictures (a repeated search) and decoded tiles (a neighbouring one).
+    struct Kept
+    {
+        QByteArray png;
+        QImage tile;
+        QDateTime expires;
+    };
+    QCache<QString, Kept> m_pictures{32 << 20};
+    QCache<QString, Kept> m_tileImages{64 << 20};
 };
