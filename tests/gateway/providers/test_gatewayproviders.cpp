@@ -5,6 +5,7 @@
 #include "platform/qt/QtImageFormat.h"
 #include "platform/qt/QtNetwork.h"
 #include "support/GatewayProcess.h"
+#include "support/ProviderStandInProcess.h"
 #include "support/TestPlatform.h"
 
 #include <QDir>
@@ -23,40 +24,13 @@ namespace {
 
 const QByteArray Key = "e2e-SECRET-key-0815";
 
-// The stand-in providers (tools/providers) as their own process for the whole test.
-class StandInProcess
-{
-public:
-    StandInProcess()
-    {
-        m_process.start(QStringLiteral(ORROWDALE_PROVIDERS_PATH),
-                        {QStringLiteral("--key"), QString::fromLatin1(Key)});
-        if (m_process.waitForStarted(10'000) && m_process.waitForReadyRead(10'000)) {
-            const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-            if (line.startsWith(QLatin1String("listening on "))) {
-                m_baseUrl = line.mid(13);
-            }
-        }
-    }
-    ~StandInProcess()
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    QString baseUrl() const { return m_baseUrl; }
-
-private:
-    QProcess m_process;
-    QString m_baseUrl;
-};
-
 } // namespace
 
 class TestGatewayProviders : public QObject
 {
     Q_OBJECT
 
-    StandInProcess providers;
+    ProviderStandInProcess providers{{QStringLiteral("--key"), QString::fromLatin1(Key)}};
     QTemporaryDir dir;
     std::unique_ptr<GatewayProcess> gateway;
     QtNetwork network;
