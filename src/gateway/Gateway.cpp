@@ -362,6 +362,10 @@ void Gateway::checkConfiguration()
     const QString oldKey = m_config.key;
     m_config = reading.config;
     m_config.contactUrl = QStringLiteral(ORROWDALE_CONTACT_URL);
+    if (!missing && !m_config.key.isEmpty() &&
+        (QFile::permissions(m_options.configPath) & (QFile::ReadGroup | QFile::ReadOther))) {
+        log(QStringLiteral("configuration %1 holds a key and others can read it: chmod 600 %1").arg(where));
+    }
     for (const QString& warning : reading.warnings) {
         log(QStringLiteral("configuration %1 %2 (ignored)").arg(where, warning), {oldKey});
     }
@@ -375,12 +379,11 @@ void Gateway::checkConfiguration()
                           reading.errors.constFirst().toUtf8();
         return;
     }
-    const auto keep = [](MapSource* source) {
-        // An old source may be in the middle of answering: it goes when control is back here.
-        source->deleteLater();
-    };
+    // Sources are the gateway's children, so none outlives it. One that is replaced may be in
+    // the middle of answering: it goes when control is back in the event loop.
+    const auto keep = [](MapSource* source) { source->deleteLater(); };
     if (m_config.source == GatewayConfig::Source::Demo) {
-        m_source = std::shared_ptr<MapSource>(new DemoSource(m_options.configPath), keep);
+        m_source = std::shared_ptr<MapSource>(new DemoSource(m_options.configPath, this), keep);
         log(missing ? QStringLiteral("configuration %1 not found: demo maps").arg(where)
                     : QStringLiteral("configuration %1: demo maps").arg(where));
         return;
@@ -392,6 +395,7 @@ void Gateway::checkConfiguration()
         log(QStringLiteral("configuration %1: the provider cannot be set up").arg(where));
         return;
     }
+    made->setParent(this);
     m_source = std::shared_ptr<MapSource>(made.release(), keep);
     log(QStringLiteral("configuration %1: %2 provider")
             .arg(where, m_config.source == GatewayConfig::Source::Static ? QStringLiteral("static")

@@ -270,7 +270,10 @@ HttpServer::HttpServer(QObject* parent) : QObject(parent)
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
             ++m_open;
             emit connectionsChanged();
-            new HttpExchange(this, socket);
+            auto* exchange = new HttpExchange(this, socket);
+            if (m_open > m_limits.maxConnections) {
+                exchange->reject(503, "Service Unavailable: too many connections", "too many connections");
+            }
         }
     });
 }

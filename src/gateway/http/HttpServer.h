@@ -102,6 +102,7 @@ public:
         qsizetype maxHeaderBytes = 16 * 1024; // request line and headers together; more: 431
         int maxHeaderCount = 64;              // more: 431
         int headerTimeoutMs = 10'000;         // a request not complete by then is dropped
+        int maxConnections = 256;             // more open at once: 503 at once
     };
 
     // Called once per well-formed request, on the server's thread. The handler answers through

@@ -29,11 +29,12 @@ inline RawAnswer rawExchange(quint16 port, const QByteArray& bytes, int timeoutM
     clock.start();
     QByteArray all;
     bool written = false;
+    // The server may answer and close before the request is even sent (e.g. when full).
+    QObject::connect(&socket, &QTcpSocket::connected, [&] {
+        socket.write(bytes);
+        written = true;
+    });
     while (clock.elapsed() < timeoutMs) {
-        if (!written && socket.state() == QAbstractSocket::ConnectedState) {
-            socket.write(bytes);
-            written = true;
-        }
         QTest::qWait(2);
         all += socket.readAll();
         if (written && socket.state() == QAbstractSocket::UnconnectedState) {

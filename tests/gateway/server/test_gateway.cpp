@@ -236,9 +236,12 @@ private slots:
         QCOMPARE(QImage::fromData(got.body, "PNG").size(), QSize(640, 640));
 
         writeConfig(providerConfig());
+        QFile::setPermissions(configPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
         got = image(QStringLiteral("Haverhill MA"));
         QCOMPARE(got.body, QByteArray("PNG!"));
         QCOMPARE(script.made, 1);
+        QVERIFY(logLines.filter(QStringLiteral("holds a key and others can read it: chmod 600 ") + configPath)
+                    .size() == 1);
         got = image(QStringLiteral("Haverhill MA")); // unchanged: the same source
         QCOMPARE(script.made, 1);
 

@@ -137,6 +137,28 @@ private slots:
         socket.abort();
         QTRY_COMPARE(server->openConnections(), 0);
     }
+    // Connections beyond the cap are turned away at once; the ones within wait their turn.
+    void connectionCap()
+    {
+        HttpServer::Limits limits = server->limits();
+        limits.maxConnections = 2;
+        server->setLimits(limits);
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i < 2; ++i) {
+            held.push_back(std::make_unique<QTcpSocket>());
+            held.back()->connectToHost(QHostAddress::LocalHost, server->port());
+            QVERIFY(held.back()->waitForConnected(2000));
+            held.back()->write("GET /never HTTP/1.1\r\n\r\n");
+        }
+        QTRY_COMPARE(seen.size(), 2);
+        const RawAnswer turnedAway = rawExchange(server->port(), "GET / HTTP/1.1\r\n\r\n");
+        QCOMPARE(turnedAway.statusLine, QByteArray("HTTP/1.1 503 Service Unavailable: too many connections"));
+        QVERIFY(turnedAway.closed);
+        held.clear();
+        QTRY_COMPARE(server->openConnections(), 0);
+        QCOMPARE(rawExchange(server->port(), "GET / HTTP/1.1\r\n\r\n").statusLine,
+                 QByteArray("HTTP/1.1 200 Fine thanks"));
+    }
     void reasonCannotBreakTheLine()
     {
         server->setHandler(
