@@ -230,7 +230,9 @@ void ProviderClient::start(Host& h, ProviderRequest* request)
 {
     const double perSecond = rate(request->kind);
     if (perSecond > 0) {
-        h.notBefore[int(request->kind)] = m_clock.elapsed() + qint64(std::ceil(1000.0 / perSecond));
+        // A little over the interval, so that uneven delays on the way never bring two requests
+        // to the provider closer together than its limit.
+        h.notBefore[int(request->kind)] = m_clock.elapsed() + qint64(std::ceil(1000.0 / perSecond)) + 10;
     }
     ++h.inFlight;
     ++request->attempts;
@@ -350,7 +352,7 @@ void ProviderClient::finished(ProviderRequest* request)
         if (wait && request->attempts < m_settings.maxAttempts &&
             wait->count() < request->deadline.remainingTime()) {
             // The whole host asked us to hold back, not just this request.
-            h.pausedUntil = std::max(h.pausedUntil, m_clock.elapsed() + wait->count());
+            h.pausedUntil = std::max(h.pausedUntil, m_clock.elapsed() + wait->count() + 10);
             h.queue.push_front(request);
             return;
         }

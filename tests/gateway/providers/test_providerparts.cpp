@@ -9,6 +9,7 @@
 #include "UrlTemplate.h"
 
 #include <QGuiApplication>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <set>
@@ -312,7 +313,8 @@ void TestProviderParts::configProblems()
     config.staticUrl = url;
     config.geocoderUrl = QStringLiteral("https://g.example/search?q={search}&format=json");
     config.tileUrl = url;
-    config.cacheDirectory = QDir::tempPath() + QStringLiteral("/orrowdale-test-unused");
+    const QTemporaryDir cache;
+    config.cacheDirectory = cache.path();
     const QString found = providerConfigProblem(config);
     if (problem.isEmpty()) {
         QCOMPARE(found, QString());

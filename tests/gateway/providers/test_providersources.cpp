@@ -290,7 +290,7 @@ void TestProviderSources::retryAfterWithinTheDeadlineIsWaitedFor()
     QCOMPARE(m_standIn->requestCount(Endpoint::Geocoder), 2);
     QVERIFY(requests[1].endpoint == Endpoint::Geocoder);
     const qint64 gap = requests[1].atMs - requests[0].atMs;
-    QVERIFY2(gap >= 990 && gap < 1500, qPrintable(QString::number(gap)));
+    QVERIFY2(gap >= 1000 && gap < 1500, qPrintable(QString::number(gap)));
 }
 
 void TestProviderSources::repeatedSearchCallsNoProvider_data()
@@ -403,7 +403,7 @@ void TestProviderSources::rateLimitAndOneRequestPerHost()
     QCOMPARE(geocoding.size(), 4);
     for (int i = 1; i < geocoding.size(); ++i) {
         const qint64 gap = geocoding[i] - geocoding[i - 1];
-        QVERIFY2(gap >= 245, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
+        QVERIFY2(gap >= 250, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
     }
     QCOMPARE(m_standIn->mostAtOnce(), 1);
 }
