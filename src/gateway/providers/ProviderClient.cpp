@@ -350,7 +350,7 @@ void ProviderClient::finished(ProviderRequest* request)
         const std::optional<std::chrono::milliseconds> wait =
             HttpTimes::retryAfter(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
         if (wait && request->attempts < m_settings.maxAttempts &&
-            wait->count() < request->deadline.remainingTime()) {
+            wait->count() + 10 < request->deadline.remainingTime()) {
             // The whole host asked us to hold back, not just this request.
             h.pausedUntil = std::max(h.pausedUntil, m_clock.elapsed() + wait->count() + 10);
             h.queue.push_front(request);
