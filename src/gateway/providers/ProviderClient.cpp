@@ -190,11 +190,20 @@ void ProviderClient::fetch(Kind kind, const QUrl& url, QDeadlineTimer deadline, 
         if (request->reply) {
             request->timedOut = true;
             request->reply->abort();
+            return;
+        }
+        // Still waiting for its turn: say what held it up.
+        const QString name = Reasons::who(who(request->kind));
+        const Host& h = m_hosts[request->hostKey];
+        if (h.inFlight >= m_settings.requestsPerHost) {
+            fail(request, 504, QStringLiteral("%1 did not answer in time").arg(name));
+        } else if (h.pausedUntil > m_clock.elapsed()) {
+            fail(request, 503, QStringLiteral("%1 is busy; try again later").arg(name));
         } else {
             fail(
                 request, 504,
                 QStringLiteral("%1 is asked too often to answer in time; see the rate limits in gateway.conf")
-                    .arg(Reasons::who(who(request->kind))));
+                    .arg(name));
         }
     });
     if (!deadline.isForever()) {

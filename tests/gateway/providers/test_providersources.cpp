@@ -71,6 +71,7 @@ private slots:
     void damagedCacheEntryIsFetchedAgain();
     void cacheStaysWithinItsBound();
     void rateLimitAndOneRequestPerHost();
+    void rateLimitBeyondTheDeadlineSaysSo();
 
 private:
     GatewayConfig config(const QString& source, const QString& geocoder = QStringLiteral("nominatim"),
@@ -406,6 +407,20 @@ void TestProviderSources::rateLimitAndOneRequestPerHost()
         QVERIFY2(gap >= 250, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
     }
     QCOMPARE(m_standIn->mostAtOnce(), 1);
+}
+
+void TestProviderSources::rateLimitBeyondTheDeadlineSaysSo()
+{
+    GatewayConfig c = config(QStringLiteral("tiles"));
+    c.geocoderRequestsPerSecond = 0.1;
+    const auto s = make(c);
+    QCOMPARE(render(*s, QStringLiteral("Town 1")).answer.status, 200);
+    const Rendered r = render(*s, QStringLiteral("Town 2"), 12, 1000);
+    QCOMPARE(r.answer.status, 504);
+    QCOMPARE(
+        r.answer.reason,
+        QByteArray("The geocoder is asked too often to answer in time; see the rate limits in gateway.conf"));
+    QCOMPARE(m_standIn->requestCount(Endpoint::Geocoder), 1);
 }
 
 int main(int argc, char* argv[])
