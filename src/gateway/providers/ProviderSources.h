@@ -3,8 +3,19 @@
 #include "GatewayConfig.h"
 #include "MapSource.h"
 
+#include <QString>
+
 #include <memory>
 
 // The sources that draw on a live provider: Static and Tiles. Null for Demo, which the
-// gateway draws itself.
+// gateway draws itself. A Static or Tiles configuration that cannot work (a URL missing, not
+// http(s), lacking a placeholder) gives a source that answers every picture with 503 and what
+// to fix in gateway.conf.
 std::unique_ptr<MapSource> createProviderSource(const GatewayConfig& config, QObject* parent = nullptr);
+
+// What is wrong with a Static or Tiles configuration, as a sentence naming the setting; empty
+// when it is usable (and for Demo).
+QString providerConfigProblem(const GatewayConfig& config);
+
+// Where the provider cache lives when the configuration names no folder.
+QString defaultProviderCacheDirectory();

@@ -1,0 +1,186 @@
+// The provider side of the gateway: stitching tiles into a picture, and a picture's time with a
+// warm cache, for the tiles and the static source, against stand-in providers on loopback.
+#include "GatewayConfig.h"
+#include "ProviderSources.h"
+#include "ProviderStandIn.h"
+#include "Stitching.h"
+#include "TileMath.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr int Rounds = 60;
+
+// Processor time of the whole process, in ms: on a shared, busy machine the wall clock also
+// counts the time others had the processor.
+double cpuMs()
+{
+    return 1000.0 * double(std::clock()) / CLOCKS_PER_SEC;
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values[values.size() / 2];
+}
+
+// A tile with the detail of a street map (roads, blocks, labels), so PNG has work to do.
+QByteArray busyTile(int seed)
+{
+    QRandomGenerator random(seed);
+    QImage tile(256, 256, QImage::Format_RGB32);
+    tile.fill(QColor(0xf2, 0xef, 0xe9));
+    QPainter p(&tile);
+    p.setRenderHint(QPainter::Antialiasing);
+    for (int i = 0; i < 40; ++i) {
+        p.fillRect(
+            QRect(random.bounded(256), random.bounded(256), 10 + random.bounded(40), 10 + random.bounded(40)),
+            QColor(0xd9, 0xd0, 0xc9));
+    }
+    for (int i = 0; i < 30; ++i) {
+        p.setPen(QPen(i % 5 ? QColor(Qt::white) : QColor(0xf7, 0xfa, 0xbf), 2 + random.bounded(6)));
+        p.drawLine(random.bounded(256), random.bounded(256), random.bounded(256), random.bounded(256));
+    }
+    p.setPen(QColor(0x55, 0x55, 0x55));
+    for (int i = 0; i < 6; ++i) {
+        p.drawText(random.bounded(200), random.bounded(250), QStringLiteral("Street %1").arg(i));
+    }
+    p.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    tile.save(&buffer, "png");
+    return bytes;
+}
+
+void stitching()
+{
+    const TileCoverage coverage = tileCoverage(0, 0, 10, 256, QSize(640, 640)); // a corner: 16 tiles
+    QHash<TileId, QByteArray> encoded;
+    int seed = 1;
+    for (const TileId& id : coverage.tiles) {
+        encoded.insert(id, busyTile(seed++));
+    }
+    QList<double> decode, stitch, encode, whole;
+    qsizetype bytes = 0;
+    const double cpuBefore = cpuMs();
+    for (int round = 0; round < Rounds; ++round) {
+        QElapsedTimer clock;
+        clock.start();
+        QHash<TileId, QImage> tiles;
+        for (auto it = encoded.cbegin(); it != encoded.cend(); ++it) {
+            tiles.insert(it.key(), QImage::fromData(it.value(), "PNG"));
+        }
+        const double t1 = clock.nsecsElapsed() / 1e6;
+        const QImage picture =
+            stitchTiles(coverage, tiles, QSize(640, 640), QStringLiteral("© Stand-in Tiles"));
+        const double t2 = clock.nsecsElapsed() / 1e6;
+        bytes = encodePng(picture).size();
+        const double t3 = clock.nsecsElapsed() / 1e6;
+        decode << t1;
+        stitch << t2 - t1;
+        encode << t3 - t2;
+        whole << t3;
+    }
+    QList<double> stitched;
+    for (int i = 0; i < whole.size(); ++i)
+        stitched << stitch[i] + encode[i];
+    std::printf("stitching %lld tiles of 256 px into a 640x640 PNG (median of %d):\n",
+                static_cast<long long>(coverage.tiles.size()), Rounds);
+    std::printf("  %6.2f ms  draw the tiles and the attribution\n", median(stitch));
+    std::printf("  %6.2f ms  encode the PNG (%lld KiB)\n", median(encode),
+                static_cast<long long>(bytes / 1024));
+    std::printf("  %6.2f ms  stitching in all  (target <= 25)\n", median(stitched));
+    std::printf("  %6.2f ms  before that, decoding the tiles (the source does it as each one arrives)\n",
+                median(decode));
+    std::printf("  %6.2f ms  processor time a picture, decoding included\n", (cpuMs() - cpuBefore) / Rounds);
+}
+
+double renderMs(MapSource& source, const QString& search, int zoom)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    int status = 0;
+    source.render(MapRequest{search, zoom, {640, 640}}, QDeadlineTimer(20'000), [&](const MapAnswer& a) {
+        status = a.status;
+        loop.quit();
+    });
+    if (status == 0) {
+        loop.exec();
+    }
+    if (status != 200) {
+        std::printf("a picture failed with %d\n", status);
+        std::exit(1);
+    }
+    return clock.nsecsElapsed() / 1e6;
+}
+
+void warmCache(ProviderStandIn& standIn)
+{
+    QTemporaryDir cache;
+    for (const char* kind : {"static", "tiles"}) {
+        GatewayConfig c;
+        c.cacheDirectory = cache.path();
+        c.geocoderRequestsPerSecond = 0;
+        const bool tiles = QByteArrayView(kind) == "tiles";
+        c.source = tiles ? GatewayConfig::Source::Tiles : GatewayConfig::Source::Static;
+        c.staticUrl = standIn.staticTemplate();
+        c.geocoderUrl = standIn.nominatimTemplate();
+        c.tileUrl = standIn.tileTemplate();
+        c.attribution = QStringLiteral("© Stand-in Tiles");
+
+        QList<double> cold, warm, restarted;
+        double warmCpu = 0;
+        double restartedCpu = 0;
+        for (int i = 0; i < 20; ++i) {
+            const QString place = QStringLiteral("Main St %1, Haverhill MA").arg(i);
+            {
+                const auto source = createProviderSource(c);
+                cold << renderMs(*source, place, 15);
+                const double before = cpuMs();
+                warm << renderMs(*source, place, 15);
+                warmCpu += cpuMs() - before;
+            }
+            // A new source on the same disk cache, as after the gateway restarts.
+            const auto again = createProviderSource(c);
+            const double before = cpuMs();
+            restarted << renderMs(*again, place, 15);
+            restartedCpu += cpuMs() - before;
+        }
+        std::printf("%s source, a 640x640 picture at zoom 15 (median of 20 places):\n", kind);
+        std::printf("  %6.2f ms  cold: the provider asked for everything\n", median(cold));
+        std::printf("  %6.2f ms  warm: asked again (processor %.2f ms)\n", median(warm), warmCpu / 20);
+        std::printf("  %6.2f ms  warm disk cache after a restart (processor %.2f ms)\n", median(restarted),
+                    restartedCpu / 20);
+    }
+    std::printf("  (target: the gateway's own time <= 5 ms beyond the provider's)\n");
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    stitching();
+    ProviderStandIn standIn;
+    if (!standIn.listen()) {
+        std::printf("the stand-in providers cannot listen\n");
+        return 1;
+    }
+    warmCache(standIn);
+    return 0;
+}

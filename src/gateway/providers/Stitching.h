@@ -1,0 +1,18 @@
+#pragma once
+
+#include "TileMath.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+// Draws the placed tiles into one picture of the given size; what no tile covers (beyond the
+// poles) is background. attribution, when not empty, is drawn in the bottom-right corner on a
+// light band, as tile licences ask. Needs a QGuiApplication (fonts).
+QImage stitchTiles(const TileCoverage& coverage, const QHash<TileId, QImage>& tiles, QSize size,
+                   const QString& attribution);
+
+// The picture as PNG, favouring speed over the last few percent of size.
+QByteArray encodePng(const QImage& image);

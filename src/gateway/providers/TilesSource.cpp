@@ -1,0 +1,191 @@
+#include "TilesSource.h"
+
+#include "Geocoding.h"
+#include "Pictures.h"
+#include "SourceJob.h"
+#include "Stitching.h"
+#include "TileMath.h"
+#include "UrlTemplate.h"
+
+#include <QHash>
+#include <QImage>
+
+namespace {
+
+const QSize MaxTile(1024, 1024);
+
+} // namespace
+
+class TilesSource::Job : public SourceJob
+{
+public:
+    Job(TilesSource* source, const MapRequest& request, QDeadlineTimer deadline, Done done)
+        : SourceJob(source, deadline, std::move(done)), request(request),
+          providerDeadline(fetchDeadline(deadline))
+    {
+    }
+
+    MapRequest request;
+    QDeadlineTimer providerDeadline;
+    TileCoverage coverage;
+    QHash<TileId, QImage> images;
+    int waiting = 0;
+    QDateTime expires; // the earliest time one of the answers used goes stale
+    void used(const QDateTime& until)
+    {
+        if (!expires.isValid() || until < expires) {
+            expires = until;
+        }
+    }
+    QString pictureKey() const
+    {
+        return QStringLiteral("%1 %2x%3 %4")
+            .arg(request.zoom)
+            .arg(request.size.width())
+            .arg(request.size.height())
+            .arg(request.search);
+    }
+};
+
+TilesSource::TilesSource(const GatewayConfig& config, const ProviderClient::Settings& settings,
+                         QObject* parent)
+    : MapSource(parent), m_geocoder(config.geocoderUrl), m_tiles(config.tileUrl),
+      m_tileSize(config.tileSize >= 512 ? 512 : 256), m_attribution(config.attribution), m_key(config.key),
+      m_client(new ProviderClient(settings, this))
+{
+}
+
+TilesSource::~TilesSource()
+{
+    for (SourceJob* job : findChildren<SourceJob*>(Qt::FindDirectChildrenOnly)) {
+        job->finish(
+            MapAnswer::failure(503, "The map settings changed while this picture was made; try again"));
+    }
+}
+
+void TilesSource::render(const MapRequest& request, QDeadlineTimer deadline, Done done)
+{
+    auto* job = new Job(this, request, deadline, std::move(done));
+    if (const Kept* kept = m_pictures.object(job->pictureKey())) {
+        if (QDateTime::currentDateTimeUtc() < kept->expires) {
+            MapAnswer answer;
+            answer.contentType = "image/png";
+            answer.body = kept->png;
+            job->finish(answer);
+            return;
+        }
+        m_pictures.remove(job->pictureKey());
+    }
+    const QUrl url = UrlTemplate::fill(
+        m_geocoder, {{QStringLiteral("search"), request.search}, {QStringLiteral("key"), m_key}});
+    const auto check = [](const QByteArray& body, const QByteArray&) {
+        return readGeocoderAnswer(body).kind == GeocoderAnswer::Kind::Unreadable
+                   ? QStringLiteral("The geocoder sent an answer that could not be read")
+                   : QString();
+    };
+    m_client->fetch(ProviderClient::Kind::Geocoder, url, job->providerDeadline, job, check,
+                    [this, job](const ProviderClient::Result& result) {
+                        if (!result.ok()) {
+                            job->finish(MapAnswer::failure(result.status, result.reason));
+                            return;
+                        }
+                        job->used(result.expires);
+                        const GeocoderAnswer place = readGeocoderAnswer(result.body);
+                        if (place.kind != GeocoderAnswer::Kind::Found) {
+                            job->finish(MapAnswer::failure(
+                                404, Reasons::toPhrase(QStringLiteral("No place found for %1")
+                                                           .arg(Reasons::quoted(job->request.search)),
+                                                       m_key)));
+                            return;
+                        }
+                        placeFound(job, place.latitude, place.longitude);
+                    });
+}
+
+void TilesSource::placeFound(Job* job, double latitude, double longitude)
+{
+    job->coverage = tileCoverage(latitude, longitude, job->request.zoom, m_tileSize, job->request.size);
+    if (job->coverage.tiles.size() > MaxTiles) {
+        job->finish(
+            MapAnswer::failure(400, QStringLiteral("A picture of %1 x %2 needs more than %3 map tiles")
+                                        .arg(job->request.size.width())
+                                        .arg(job->request.size.height())
+                                        .arg(MaxTiles)
+                                        .toLatin1()));
+        return;
+    }
+    job->waiting = int(job->coverage.tiles.size());
+    if (job->waiting == 0) {
+        tilesReady(job);
+        return;
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QList<TileId> wanted;
+    for (const TileId& tile : std::as_const(job->coverage.tiles)) {
+        const QString id = QStringLiteral("%1/%2/%3").arg(tile.z).arg(tile.x).arg(tile.y);
+        if (const Kept* kept = m_tileImages.object(id); kept && now < kept->expires) {
+            job->images.insert(tile, kept->tile);
+            job->used(kept->expires);
+            --job->waiting;
+        } else {
+            wanted.append(tile);
+        }
+    }
+    if (job->waiting == 0) {
+        tilesReady(job);
+        return;
+    }
+    for (const TileId& tile : std::as_const(wanted)) {
+        const QUrl url = UrlTemplate::fill(m_tiles, {{QStringLiteral("z"), QString::number(tile.z)},
+                                                     {QStringLiteral("x"), QString::number(tile.x)},
+                                                     {QStringLiteral("y"), QString::number(tile.y)},
+                                                     {QStringLiteral("key"), m_key}});
+        // A tile is decoded once: while it is checked on arrival, or when it comes from the cache.
+        const auto check = [job, tile](const QByteArray& body, const QByteArray& type) {
+            PictureCheck picture = checkPicture(body, type, MaxTile, Reasons::Who::MapProvider, true);
+            job->images.insert(tile, picture.image);
+            return picture.problem;
+        };
+        m_client->fetch(
+            ProviderClient::Kind::Tile, url, job->providerDeadline, job, check,
+            [this, job, tile](const ProviderClient::Result& result) {
+                if (job->finished()) {
+                    return;
+                }
+                if (!result.ok()) {
+                    job->finish(MapAnswer::failure(result.status, result.reason));
+                    return;
+                }
+                if (job->images.value(tile).isNull()) {
+                    const PictureCheck picture = checkPicture(result.body, result.contentType, MaxTile,
+                                                              Reasons::Who::MapProvider, true);
+                    if (!picture.problem.isEmpty()) {
+                        job->finish(MapAnswer::failure(502, Reasons::toPhrase(picture.problem)));
+                        return;
+                    }
+                    job->images.insert(tile, picture.image);
+                }
+                const QImage image = job->images.value(tile);
+                job->used(result.expires);
+                m_tileImages.insert(QStringLiteral("%1/%2/%3").arg(tile.z).arg(tile.x).arg(tile.y),
+                                    new Kept{{}, image, result.expires}, image.sizeInBytes());
+                if (--job->waiting == 0) {
+                    tilesReady(job);
+                }
+            });
+    }
+}
+
+void TilesSource::tilesReady(Job* job)
+{
+    const QImage picture = stitchTiles(job->coverage, job->images, job->request.size, m_attribution);
+    MapAnswer answer;
+    answer.contentType = "image/png";
+    answer.body = encodePng(picture);
+    if (answer.body.isEmpty()) {
+        answer = MapAnswer::failure(500, "The gateway could not encode the picture");
+    } else if (job->expires.isValid()) {
+        m_pictures.insert(job->pictureKey(), new Kept{answer.body, {}, job->expires}, answer.body.size());
+    }
+    job->finish(answer);
+}

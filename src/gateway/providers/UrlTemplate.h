@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+// A provider address with placeholders such as {search} or {z}, as written in gateway.conf.
+namespace UrlTemplate {
+
+// What is wrong with a template, for a message naming the setting (empty when it is usable):
+// it must be an http(s) address with a host, hold every placeholder in required and no
+// placeholder outside allowed.
+QString problem(const QString& templ, const QStringList& required, const QStringList& allowed);
+
+// The template with each {name} replaced by its value, percent-encoded where it stands.
+QUrl fill(const QString& templ, const QHash<QString, QString>& values);
+
+} // namespace UrlTemplate

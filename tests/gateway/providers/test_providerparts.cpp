@@ -1,0 +1,365 @@
+// The pieces of the provider sources that need no network: reading geocoder answers and
+// cache headers, placing tiles, stitching, provider addresses and reason phrases.
+#include "Geocoding.h"
+#include "HttpTimes.h"
+#include "ProviderSources.h"
+#include "Reasons.h"
+#include "Stitching.h"
+#include "TileMath.h"
+#include "UrlTemplate.h"
+
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <set>
+
+using namespace std::chrono_literals;
+
+class TestProviderParts : public QObject
+{
+    Q_OBJECT
+private slots:
+    void geocoderAnswers_data();
+    void geocoderAnswers();
+    void freshness_data();
+    void freshness();
+    void retryAfter_data();
+    void retryAfter();
+    void coverage_data();
+    void coverage();
+    void coverageWrapsAndStopsAtThePoles();
+    void stitchedPictureShowsTilesBackgroundAndAttribution();
+    void templates_data();
+    void templates();
+    void configProblems_data();
+    void configProblems();
+    void phrases_data();
+    void phrases();
+};
+
+void TestProviderParts::geocoderAnswers_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<double>("lat");
+    QTest::addColumn<double>("lon");
+    const int found = int(GeocoderAnswer::Kind::Found);
+    const int none = int(GeocoderAnswer::Kind::NotFound);
+    const int bad = int(GeocoderAnswer::Kind::Unreadable);
+    QTest::newRow("nominatim strings")
+        << QByteArray(R"([{"lat":"42.7762","lon":"-71.0773","display_name":"Haverhill"}])") << found
+        << 42.7762 << -71.0773;
+    QTest::newRow("nominatim numbers, first usable wins")
+        << QByteArray(R"([{"lat":"x","lon":"1"},{"lat":54.99,"lon":-7.32},{"lat":1,"lon":1}])") << found
+        << 54.99 << -7.32;
+    QTest::newRow("nominatim empty") << QByteArray("[]") << none << 0.0 << 0.0;
+    QTest::newRow("nominatim out of range")
+        << QByteArray(R"([{"lat":"91","lon":"0"}])") << none << 0.0 << 0.0;
+    QTest::newRow("array of something else") << QByteArray(R"([{"name":"x"}])") << bad << 0.0 << 0.0;
+    QTest::newRow("geojson point") << QByteArray(R"({"type":"FeatureCollection","features":[
+        {"type":"Feature","geometry":{"type":"Point","coordinates":[-7.32,54.99]},"properties":{}}]})")
+                                   << found << 54.99 << -7.32;
+    QTest::newRow("geojson bbox") << QByteArray(R"({"type":"FeatureCollection","features":[
+        {"type":"Feature","bbox":[10,40,12,44],"geometry":{"type":"Polygon","coordinates":[]}}]})")
+                                  << found << 42.0 << 11.0;
+    QTest::newRow("geojson bbox over the date line")
+        << QByteArray(R"({"type":"FeatureCollection","features":[{"bbox":[170,-10,-170,10]}]})") << found
+        << 0.0 << 180.0;
+    QTest::newRow("geojson empty") << QByteArray(R"({"type":"FeatureCollection","features":[]})") << none
+                                   << 0.0 << 0.0;
+    QTest::newRow("malformed") << QByteArray(R"([{"lat":"1","lon":)") << bad << 0.0 << 0.0;
+    QTest::newRow("html") << QByteArray("<html><body>Service unavailable</body></html>") << bad << 0.0 << 0.0;
+    QTest::newRow("other object") << QByteArray(R"({"error":"Unable to geocode"})") << bad << 0.0 << 0.0;
+}
+
+void TestProviderParts::geocoderAnswers()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, kind);
+    const GeocoderAnswer answer = readGeocoderAnswer(body);
+    QCOMPARE(int(answer.kind), kind);
+    if (answer.kind == GeocoderAnswer::Kind::Found) {
+        QFETCH(double, lat);
+        QFETCH(double, lon);
+        QVERIFY(qAbs(answer.latitude - lat) < 1e-9);
+        QVERIFY(qAbs(qAbs(answer.longitude) - qAbs(lon)) < 1e-9);
+    }
+}
+
+void TestProviderParts::freshness_data()
+{
+    QTest::addColumn<QByteArray>("cacheControl");
+    QTest::addColumn<QByteArray>("expires");
+    QTest::addColumn<QByteArray>("age");
+    QTest::addColumn<qint64>("seconds"); // -1: not to be stored
+    const QByteArray date = "Tue, 08 Dec 2026 12:00:00 GMT";
+    QTest::newRow("nothing said: default") << QByteArray() << QByteArray() << QByteArray() << qint64(3600);
+    QTest::newRow("max-age") << QByteArray("public, max-age=600") << QByteArray() << QByteArray()
+                             << qint64(600);
+    QTest::newRow("max-age less age")
+        << QByteArray("max-age=600") << QByteArray() << QByteArray("100") << qint64(500);
+    QTest::newRow("max-age beats expires")
+        << QByteArray("max-age=60") << QByteArray("Tue, 08 Dec 2026 13:00:00 GMT") << QByteArray()
+        << qint64(60);
+    QTest::newRow("expires") << QByteArray() << QByteArray("Tue, 08 Dec 2026 13:00:00 GMT") << QByteArray()
+                             << qint64(3600);
+    QTest::newRow("expires 0") << QByteArray() << QByteArray("0") << QByteArray() << qint64(0);
+    QTest::newRow("no-cache") << QByteArray("max-age=600, no-cache") << QByteArray() << QByteArray()
+                              << qint64(0);
+    QTest::newRow("no-store") << QByteArray("no-store") << QByteArray() << QByteArray() << qint64(-1);
+    QTest::newRow("No-Store, spaced")
+        << QByteArray(" private , No-Store") << QByteArray() << QByteArray() << qint64(-1);
+}
+
+void TestProviderParts::freshness()
+{
+    QFETCH(QByteArray, cacheControl);
+    QFETCH(QByteArray, expires);
+    QFETCH(QByteArray, age);
+    QFETCH(qint64, seconds);
+    const auto fresh =
+        HttpTimes::freshFor(cacheControl, expires, "Tue, 08 Dec 2026 12:00:00 GMT", age, 3600s);
+    QCOMPARE(fresh ? qint64(fresh->count()) : -1, seconds);
+}
+
+void TestProviderParts::retryAfter_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<qint64>("ms"); // -1: none
+    QTest::newRow("seconds") << QByteArray("2") << qint64(2000);
+    QTest::newRow("date") << QByteArray("Tue, 08 Dec 2026 12:00:30 GMT") << qint64(30000);
+    QTest::newRow("rfc 850 date") << QByteArray("Tuesday, 08-Dec-26 12:00:30 GMT") << qint64(30000);
+    QTest::newRow("date passed") << QByteArray("Tue, 08 Dec 2026 11:00:00 GMT") << qint64(0);
+    QTest::newRow("missing") << QByteArray() << qint64(-1);
+    QTest::newRow("garbage") << QByteArray("soon") << qint64(-1);
+    QTest::newRow("negative") << QByteArray("-5") << qint64(-1);
+}
+
+void TestProviderParts::retryAfter()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(qint64, ms);
+    const QDateTime now(QDate(2026, 12, 8), QTime(12, 0), Qt::UTC);
+    const auto wait = HttpTimes::retryAfter(header, now);
+    QCOMPARE(wait ? qint64(wait->count()) : -1, ms);
+}
+
+void TestProviderParts::coverage_data()
+{
+    QTest::addColumn<double>("lat");
+    QTest::addColumn<double>("lon");
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<int>("tileSize");
+    QTest::addColumn<int>("tileZoom");
+    QTest::addColumn<int>("tiles"); // at most
+    // The centre of tile (z, x, y) lands in the middle of the picture.
+    QTest::newRow("null island z1") << 0.0 << 0.0 << 1 << 256 << 1 << 4;
+    QTest::newRow("tile corner, 256") << 0.0 << 0.0 << 10 << 256 << 10 << 16;
+    QTest::newRow("street level, 256") << 54.9966 << -7.3086 << 17 << 256 << 17 << 16;
+    QTest::newRow("street level, 512") << 54.9966 << -7.3086 << 17 << 512 << 16 << 9;
+    QTest::newRow("world, 512") << 10.0 << 20.0 << 0 << 512 << 0 << 1;
+}
+
+void TestProviderParts::coverage()
+{
+    QFETCH(double, lat);
+    QFETCH(double, lon);
+    QFETCH(int, zoom);
+    QFETCH(int, tileSize);
+    QFETCH(int, tileZoom);
+    QFETCH(int, tiles);
+    const TileCoverage c = tileCoverage(lat, lon, zoom, tileSize, QSize(640, 640));
+    QVERIFY(c.tiles.size() <= tiles);
+    // The placements tile the picture without gaps or overlaps where the world is.
+    QImage covered(640, 640, QImage::Format_Grayscale8);
+    covered.fill(0);
+    for (const TilePlacement& p : c.placements) {
+        QCOMPARE(p.tile.z, tileZoom);
+        for (int y = std::max(0, p.topLeft.y()); y < std::min(640, p.topLeft.y() + tileSize); ++y)
+            for (int x = std::max(0, p.topLeft.x()); x < std::min(640, p.topLeft.x() + tileSize); ++x)
+                covered.bits()[y * covered.bytesPerLine() + x] += 1;
+    }
+    if (zoom >= 2) {
+        for (int y = 0; y < 640; y += 7)
+            for (int x = 0; x < 640; x += 7)
+                QCOMPARE(int(covered.constBits()[y * covered.bytesPerLine() + x]), 1);
+    }
+    // The place itself is in the middle: the tile under the centre holds it.
+    const double n = double(1 << tileZoom);
+    const double tx = (lon + 180) / 360 * n;
+    const double ty = (1 - std::asinh(std::tan(lat * M_PI / 180)) / M_PI) / 2 * n;
+    for (const TilePlacement& p : c.placements) {
+        const QRect r(p.topLeft, QSize(tileSize, tileSize));
+        if (r.contains(320, 320)) {
+            QCOMPARE(p.tile.x, int(tx));
+            QCOMPARE(p.tile.y, int(ty));
+            QVERIFY(qAbs(p.topLeft.x() + (tx - int(tx)) * tileSize - 320) <= 1);
+            QVERIFY(qAbs(p.topLeft.y() + (ty - int(ty)) * tileSize - 320) <= 1);
+        }
+    }
+}
+
+void TestProviderParts::coverageWrapsAndStopsAtThePoles()
+{
+    // Just east of the date line at zoom 3: columns 6 and 7 (west of it) and 0 and 1.
+    const TileCoverage east = tileCoverage(0, -179.9, 3, 256, QSize(640, 640));
+    std::set<int> columns;
+    for (const TilePlacement& p : east.placements)
+        columns.insert(p.tile.x);
+    QCOMPARE(columns, (std::set<int>{6, 7, 0, 1}));
+
+    // At zoom 0 the one world tile is repeated across, and nothing is asked for beyond the poles.
+    const TileCoverage world = tileCoverage(0, 0, 0, 256, QSize(640, 640));
+    QCOMPARE(world.tiles.size(), 1);
+    QCOMPARE(world.placements.size(), 3);
+    for (const TilePlacement& p : world.placements)
+        QCOMPARE(p.topLeft.y(), 192);
+
+    const TileCoverage north = tileCoverage(89.9, 0, 4, 256, QSize(640, 640));
+    for (const TilePlacement& p : north.placements) {
+        QVERIFY(p.tile.y >= 0);
+        QVERIFY(p.topLeft.y() >= 320 - 1);
+    }
+}
+
+void TestProviderParts::stitchedPictureShowsTilesBackgroundAndAttribution()
+{
+    const TileCoverage c = tileCoverage(80, 0, 2, 256, QSize(640, 640));
+    QHash<TileId, QImage> tiles;
+    for (const TileId& id : c.tiles) {
+        QImage tile(256, 256, QImage::Format_RGB32);
+        tile.fill(QColor(0, 40 * id.x, 200));
+        tiles.insert(id, tile);
+    }
+    const QString attribution = QStringLiteral("© Example Tiles, data © contributors");
+    const QImage plain = stitchTiles(c, tiles, QSize(640, 640), {});
+    const QImage picture =
+        QImage::fromData(encodePng(stitchTiles(c, tiles, QSize(640, 640), attribution)), "PNG");
+    QCOMPARE(picture.size(), QSize(640, 640));
+    // North of the world: background; the world below it: tiles.
+    QCOMPARE(picture.pixelColor(320, 2), QColor(0xdd, 0xdd, 0xdd));
+    QCOMPARE(picture.pixelColor(320, 600).blue(), 200);
+    // The attribution changes the bottom-right corner and nothing near the top-left.
+    int changedCorner = 0;
+    for (int y = 620; y < 640; ++y)
+        for (int x = 440; x < 640; ++x)
+            changedCorner += picture.pixel(x, y) != plain.pixel(x, y);
+    QVERIFY2(changedCorner > 200, qPrintable(QString::number(changedCorner)));
+    for (int y = 0; y < 600; y += 5)
+        for (int x = 0; x < 400; x += 5)
+            QCOMPARE(picture.pixel(x, y), plain.pixel(x, y));
+}
+
+void TestProviderParts::templates_data()
+{
+    QTest::addColumn<QString>("templ");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("query")
+        << "https://maps.example/staticmap?center={search}&zoom={zoom}&size={width}x{height}&key={key}"
+        << "https://maps.example/staticmap?center=Haverhill%20MA%2C%20%26%20%22x%22&zoom=12&size="
+           "640x640&key=k%2By%26z";
+    QTest::newRow("path") << "http://127.0.0.1:8080/{z}/{x}/{y}.png?k={key}"
+                          << "http://127.0.0.1:8080/12/34/56.png?k=k%2By%26z";
+}
+
+void TestProviderParts::templates()
+{
+    QFETCH(QString, templ);
+    QFETCH(QString, expected);
+    const QUrl url = UrlTemplate::fill(templ, {{"search", "Haverhill MA, & \"x\""},
+                                               {"zoom", "12"},
+                                               {"width", "640"},
+                                               {"height", "640"},
+                                               {"z", "12"},
+                                               {"x", "34"},
+                                               {"y", "56"},
+                                               {"key", "k+y&z"}});
+    QCOMPARE(url.toString(QUrl::FullyEncoded), expected);
+}
+
+void TestProviderParts::configProblems_data()
+{
+    QTest::addColumn<int>("source");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("problem"); // a fragment; empty: usable
+    const int s = int(GatewayConfig::Source::Static);
+    const int t = int(GatewayConfig::Source::Tiles);
+    QTest::newRow("static fine") << s << "https://m.example/s?c={search}&z={zoom}"
+                                 << "";
+    QTest::newRow("static unset") << s << ""
+                                  << "[static] url in gateway.conf is not set";
+    QTest::newRow("static no search") << s << "https://m.example/s?z={zoom}"
+                                      << "lacks the placeholder {search}";
+    QTest::newRow("static unknown placeholder") << s << "https://m.example/s?c={search}&s={scale}"
+                                                << "unknown placeholder {scale}";
+    QTest::newRow("static file") << s << "file:///etc/{search}"
+                                 << "not an http:// or https:// address";
+    QTest::newRow("tiles fine") << t << "https://t.example/{z}/{x}/{y}.png"
+                                << "";
+    QTest::newRow("tiles subdomain") << t << "https://{s}.t.example/{z}/{x}/{y}.png"
+                                     << "[tiles] tiles";
+    QTest::newRow("tiles no y") << t << "https://t.example/{z}/{x}.png"
+                                << "lacks the placeholder {y}";
+}
+
+void TestProviderParts::configProblems()
+{
+    QFETCH(int, source);
+    QFETCH(QString, url);
+    QFETCH(QString, problem);
+    GatewayConfig config;
+    config.source = GatewayConfig::Source(source);
+    config.staticUrl = url;
+    config.geocoderUrl = QStringLiteral("https://g.example/search?q={search}&format=json");
+    config.tileUrl = url;
+    const QTemporaryDir cache;
+    config.cacheDirectory = cache.path();
+    const QString found = providerConfigProblem(config);
+    if (problem.isEmpty()) {
+        QCOMPARE(found, QString());
+        return;
+    }
+    QVERIFY2(found.contains(problem), qPrintable(found));
+    // Such a source still answers, with what to fix.
+    const auto source_ = createProviderSource(config);
+    QVERIFY(source_);
+    MapAnswer answer;
+    source_->render(MapRequest{"x", 12, {640, 640}}, QDeadlineTimer(1000),
+                    [&](const MapAnswer& a) { answer = a; });
+    QCOMPARE(answer.status, 503);
+    QCOMPARE(QString::fromLatin1(answer.reason), found);
+}
+
+void TestProviderParts::phrases_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("phrase");
+    QTest::newRow("plain") << QString("No place found for %1").arg(Reasons::quoted("Xyzzy"))
+                           << QByteArray("No place found for \"Xyzzy\"");
+    QTest::newRow("line breaks") << Reasons::quoted("a\r\nHTTP/1.1 200 OK\r\n\tb")
+                                 << QByteArray("\"a HTTP/1.1 200 OK b\"");
+    QTest::newRow("latin-1 and beyond") << Reasons::quoted(QStringLiteral("Kraków, Łódź"))
+                                        << QByteArray("\"Krak\xf3w, ?\xf3"
+                                                      "d?\"");
+    QTest::newRow("long") << Reasons::quoted(QString(100, u'x'))
+                          << QByteArray("\"" + QByteArray(57, 'x') + "...\"");
+    QTest::newRow("key masked") << QStringLiteral("failed at https://h/?key=s3cr%C3%A9t and s3crét")
+                                << QByteArray("failed at https://h/?key=s3cr%C3%A9t and ***");
+}
+
+void TestProviderParts::phrases()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, phrase);
+    QCOMPARE(Reasons::toPhrase(text, QStringLiteral("s3crét")), phrase);
+}
+
+int main(int argc, char* argv[])
+{
+    QGuiApplication app(argc, argv);
+    TestProviderParts test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_providerparts.moc"
