@@ -4,14 +4,11 @@
 #include "locations/LocationList.h"
 #include "platform/qt/QtImageFormat.h"
 #include "platform/qt/QtNetwork.h"
+#include "support/CaptureWindow.h"
 #include "support/MapServiceProcess.h"
-#include "support/TestPlatform.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -33,33 +30,25 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    TestPlatform fake;
     QtNetwork network;
     QtImageFormat images;
-    Platform platform{fake.window, fake.settings, network, images, fake.dialogs, fake.skin, fake.shell};
-    Form1 form(platform);
-    form.setMapBaseUrl(service.baseUrl());
-    QTemporaryDir out;
-    QTemporaryDir temp;
-    fake.shell.variables.insert(QStringLiteral("TEMP"), temp.path());
-    form.Text1->setText(out.path() + u'/');
-    form.Text2->setText(QStringLiteral("12"));
+    CaptureWindow window(network, images, service.baseUrl(), QStringLiteral("12"));
 
     // Distinct places, so every page and picture is a new one for the service too.
     QStringList places;
     for (int i = 1; i <= Locations; ++i)
         places << QStringLiteral("Main St %1, Haverhill MA").arg(i);
-    form.locations().appendMany(places);
+    window.form.locations().appendMany(places);
 
     QElapsedTimer clock;
     clock.start();
-    form.PushButton17_Click();
+    window.form.PushButton17_Click();
     const double seconds = clock.nsecsElapsed() / 1e9;
 
-    const qsizetype written = QDir(out.path()).entryList({QStringLiteral("*.jpg")}, QDir::Files).size();
-    if (written != Locations || fake.window.boxTexts() != QStringList{QStringLiteral("Done.")}) {
+    const qsizetype written = window.jpgs().size();
+    if (written != Locations || window.fake.window.boxTexts() != QStringList{QStringLiteral("Done.")}) {
         std::printf("the run failed: %lld of %d files; %s\n", static_cast<long long>(written), Locations,
-                    qPrintable(fake.window.boxTexts().join(QStringLiteral(" / "))));
+                    qPrintable(window.fake.window.boxTexts().join(QStringLiteral(" / "))));
         return 1;
     }
     std::printf("capture run, %d locations, 640x640 GIFs from the local map service on loopback:\n",

@@ -2,9 +2,9 @@
 #include "locations/LocationList.h"
 #include "platform/qt/QtImageFormat.h"
 #include "platform/qt/QtNetwork.h"
+#include "support/CaptureWindow.h"
 #include "support/Form1Access.h"
 #include "support/MapServiceProcess.h"
-#include "support/TestPlatform.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -32,16 +32,13 @@ class TestEndToEnd : public QObject
     MapServiceProcess service{{"--stall-ms", "5000", "--drip-ms", "100", "--endless-bytes", "4000000"}};
     QtNetwork network;
     QtImageFormat images;
-    std::unique_ptr<TestPlatform> fake;
-    std::unique_ptr<Platform> platform;
-    std::unique_ptr<Form1> form;
-    std::unique_ptr<QTemporaryDir> out, temp;
+    std::unique_ptr<CaptureWindow> app;
 
     Reports reports() const
     {
         Reports lines;
         static const QRegularExpression at(QStringLiteral("PushButton17_Click at line (\\d+)\r\r"));
-        for (const auto& box : fake->window.boxes)
+        for (const auto& box : app->fake.window.boxes)
             if (box.title == u"Application Error")
                 lines << at.match(box.text).captured(1).toInt();
         return lines;
@@ -51,7 +48,7 @@ class TestEndToEnd : public QObject
     {
         static const QRegularExpression at(QStringLiteral("^(.*)\r\n.*PushButton17_Click at line (\\d+)\r\r"),
                                            QRegularExpression::DotMatchesEverythingOption);
-        for (const auto& box : fake->window.boxes) {
+        for (const auto& box : app->fake.window.boxes) {
             const QRegularExpressionMatch m = at.match(box.text);
             if (box.title == u"Application Error" && m.captured(2).toInt() == line)
                 return m.captured(1);
@@ -67,17 +64,17 @@ class TestEndToEnd : public QObject
     {
         return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     }
-    QSize pictureSize(const QString& name) const { return QImage(out->filePath(name)).size(); }
+    QSize pictureSize(const QString& name) const { return QImage(app->out.filePath(name)).size(); }
     void run(const QStringList& locations)
     {
         for (const QString& l : locations)
-            form->locations().append(l);
-        form->PushButton17->click();
-        QCOMPARE(fake->window.boxTexts().last(), QStringLiteral("Done."));
-        QCOMPARE(files(temp->path()), QStringList{}); // the private work folder is gone
+            app->form.locations().append(l);
+        app->form.PushButton17->click();
+        QCOMPARE(app->fake.window.boxTexts().last(), QStringLiteral("Done."));
+        QCOMPARE(files(app->temp.path()), QStringList{}); // the private work folder is gone
         // The bar at rest again: its value too, not only its text.
-        QCOMPARE(form->ProgressBar1->percent(), 0.0);
-        QCOMPARE(form->ProgressBar1->text(), QStringLiteral("Progress Bar"));
+        QCOMPARE(app->form.ProgressBar1->percent(), 0.0);
+        QCOMPARE(app->form.ProgressBar1->text(), QStringLiteral("Progress Bar"));
     }
 
 private slots:
@@ -90,18 +87,9 @@ private slots:
     }
     void init()
     {
-        fake = std::make_unique<TestPlatform>();
-        platform = std::make_unique<Platform>(
-            Platform{fake->window, fake->settings, network, images, fake->dialogs, fake->skin, fake->shell});
-        form = std::make_unique<Form1>(*platform);
-        form->setMapBaseUrl(service.baseUrl());
-        out = std::make_unique<QTemporaryDir>();
-        temp = std::make_unique<QTemporaryDir>();
-        fake->shell.variables.insert(QStringLiteral("TEMP"), temp->path());
-        form->Text1->setText(out->path() + u'/');
-        form->Text2->setText(QStringLiteral("1"));
+        app = std::make_unique<CaptureWindow>(network, images, service.baseUrl(), QStringLiteral("1"));
     }
-    void cleanup() { form.reset(); }
+    void cleanup() { app.reset(); }
 
     // The samples, watched at every yield: six a location, the bar at i/n from the start of
     // location i, a work folder for the user alone.
@@ -109,22 +97,22 @@ private slots:
     {
         QList<double> progress;
         QStringList workFolders;
-        fake->window.onYield = [&] {
-            progress << form->ProgressBar1->percent();
-            for (const QFileInfo& f : QDir(temp->path()).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+        app->fake.window.onYield = [&] {
+            progress << app->form.ProgressBar1->percent();
+            for (const QFileInfo& f : QDir(app->temp.path()).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
                 workFolders << QString::number(int(f.permissions()), 16);
         };
-        form->PushButton5->click();
+        app->form.PushButton5->click();
         run({});
         QCOMPARE(reports(), Reports{});
-        const QStringList jpgs{"Haverhill MA_1.jpg", "Londonderry NH USA_1.jpg", "Londonderry UK_1.jpg"};
-        QCOMPARE(files(out->path()), jpgs);
+        const QStringList jpgs = CaptureWindow::sampleJpgs(QStringLiteral("1"));
+        QCOMPARE(files(app->out.path()), jpgs);
         for (const QString& jpg : jpgs)
             QCOMPARE(pictureSize(jpg), QSize(640, 640));
         QCOMPARE(progress, (QList<double>{0, 33, 33, 33, 33, 33, 100.0 / 3, 66, 66, 66, 66, 66, 200.0 / 3,
                                           100, 100, 100, 100, 100}));
         QCOMPARE(workFolders, QStringList(18, QStringLiteral("7700")));
-        QCOMPARE(form->ProgressBar1->text(), QStringLiteral("Progress Bar"));
+        QCOMPARE(app->form.ProgressBar1->text(), QStringLiteral("Progress Bar"));
     }
 
     void refusals_data()
@@ -143,16 +131,16 @@ private slots:
     {
         QFETCH(QStringList, locations);
         QFETCH(QString, folder);
-        QFile(out->filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly);
-        form->Text1->setText(out->path() + folder);
-        form->locations().appendMany(locations);
+        QFile(app->out.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly);
+        app->form.Text1->setText(app->out.path() + folder);
+        app->form.locations().appendMany(locations);
         const qsizetype before = service.requestTargets().size();
-        form->PushButton17->click();
-        QTEST(fake->window.boxTexts().join(u'|'), "message");
-        QCOMPARE(fake->window.pointers,
+        app->form.PushButton17->click();
+        QTEST(app->fake.window.boxTexts().join(u'|'), "message");
+        QCOMPARE(app->fake.window.pointers,
                  (std::vector<PointerShape>{PointerShape::Busy, PointerShape::Ordinary}));
         QCOMPARE(service.requestTargets().size(), before);
-        QCOMPARE(files(out->path()) + files(temp->path()), QStringList{QStringLiteral("file")});
+        QCOMPARE(files(app->out.path()) + files(app->temp.path()), QStringList{QStringLiteral("file")});
     }
 
     void namesAndZoom_data()
@@ -180,12 +168,12 @@ private slots:
         QFETCH(QString, zoom);
         QFETCH(QString, query);
         QFETCH(QString, zl);
-        form->Text2->setText(zoom.left(1)); // past the box's own rounding
-        form->Text2->setText(zoom);
+        app->form.Text2->setText(zoom.left(1)); // past the box's own rounding
+        app->form.Text2->setText(zoom);
         const qsizetype before = service.requestTargets().size();
         run(locations);
         QCOMPARE(reports(), Reports{});
-        QTEST(files(out->path()).join(u'|'), "file");
+        QTEST(files(app->out.path()).join(u'|'), "file");
         const QStringList pair{"/maps?f=q&source=s_q&output=html&hl=en&q=" + query + "&zoom=1",
                                "/mapdata?oi=map&q=" + query + "&w=640&h=640&zl=" + zl};
         QCOMPARE(service.requestTargets().mid(before), locations.size() == 1 ? pair : pair + pair);
@@ -195,9 +183,9 @@ private slots:
     {
         qint64 sizes[2];
         for (int i : {0, 1}) {
-            form->Slider1->setValue(i == 0 ? 1 : 100);
+            app->form.Slider1->setValue(i == 0 ? 1 : 100);
             run({QStringLiteral("Haverhill MA")});
-            sizes[i] = QFileInfo(out->filePath(QStringLiteral("Haverhill MA_1.jpg"))).size();
+            sizes[i] = QFileInfo(app->out.filePath(QStringLiteral("Haverhill MA_1.jpg"))).size();
         }
         QVERIFY2(0 < sizes[0] && sizes[0] * 3 < sizes[1],
                  qPrintable(QStringLiteral("%1 %2").arg(sizes[0]).arg(sizes[1])));
@@ -273,25 +261,26 @@ private slots:
         QString location = QStringLiteral("x fault-") + fault;
         int yields = 0;
         if (fault == u"zoom")
-            fake->window.onYield = [&] {
+            app->fake.window.onYield = [&] {
                 // Past the box's own correction, as a text the box could not hold for long.
-                const QSignalBlocker quiet(form->Text2);
-                form->Text2->setText(++yields <= 6 ? "abc" : "1");
+                const QSignalBlocker quiet(app->form.Text2);
+                app->form.Text2->setText(++yields <= 6 ? "abc" : "1");
             };
         if (fault == u"temp")
-            fake->shell.variables.insert(QStringLiteral("TEMP"), temp->filePath(QStringLiteral("gone")));
+            app->fake.shell.variables.insert(QStringLiteral("TEMP"),
+                                             app->temp.filePath(QStringLiteral("gone")));
         if (fault == u"zoom" || fault == u"temp")
             location = QStringLiteral("x");
         if (fault == u"name")
             location = QString(300, u'x');
-        const QString victim = out->filePath(QStringLiteral("victim"));
+        const QString victim = app->out.filePath(QStringLiteral("victim"));
         if (fault == u"nul") {
             location = QStringLiteral("victim") + QChar(0);
             QFile file(victim);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("the user's own") == 14);
         }
         const QString cwd = QDir::currentPath();
-        QDir::setCurrent(out->path()); // where a name without its stem would land
+        QDir::setCurrent(app->out.path()); // where a name without its stem would land
         QElapsedTimer clock;
         clock.start();
         run({location, QStringLiteral("good")});
@@ -299,7 +288,7 @@ private slots:
         QVERIFY2(clock.elapsed() < 10'000, qPrintable(QString::number(clock.elapsed())));
         QTEST(reports(), "reports");
         if (line != 0)
-            QVERIFY2(said(line).startsWith(cause.replace(QStringLiteral("OUT"), out->path())),
+            QVERIFY2(said(line).startsWith(cause.replace(QStringLiteral("OUT"), app->out.path())),
                      qPrintable(said(line)));
         const QString faulty = location + QStringLiteral("_1.jpg");
         QStringList expected;
@@ -311,7 +300,7 @@ private slots:
             expected << QStringLiteral("victim");
             QCOMPARE(contents(victim), QByteArray("the user's own"));
         }
-        QCOMPARE(files(out->path()), expected);
+        QCOMPARE(files(app->out.path()), expected);
         if (fault != u"temp")
             QCOMPARE(pictureSize(QStringLiteral("good_1.jpg")), QSize(640, 640));
         if (picture.isValid())
@@ -340,15 +329,15 @@ private slots:
                 QFile file(target);
                 QVERIFY(file.open(QIODevice::WriteOnly) && file.write(name.toLatin1()) == name.size());
             }
-            QVERIFY(QFile::link(target, out->filePath(name)));
+            QVERIFY(QFile::link(target, app->out.filePath(name)));
         }
         const QStringList before = files(elsewhere.path());
         run({QStringLiteral("X")});
         QCOMPARE(reports(), Reports{});
-        QCOMPARE(files(out->path()), QStringList{QStringLiteral("X_1.jpg")});
-        const QFileInfo jpg(out->filePath(QStringLiteral("X_1.jpg")));
+        QCOMPARE(files(app->out.path()), QStringList{QStringLiteral("X_1.jpg")});
+        const QFileInfo jpg(app->out.filePath(QStringLiteral("X_1.jpg")));
         QVERIFY(!jpg.isSymLink());
-        QFile plain(out->filePath(QStringLiteral("plain"))); // the permissions any new file gets
+        QFile plain(app->out.filePath(QStringLiteral("plain"))); // the permissions any new file gets
         QVERIFY(plain.open(QIODevice::WriteOnly));
         QCOMPARE(jpg.permissions(), QFileInfo(plain).permissions());
         plain.remove();
@@ -379,23 +368,23 @@ private slots:
         QFETCH(QString, act);
         QFETCH(QStringList, locations);
         int yields = 0;
-        fake->window.onYield = [&] {
+        app->fake.window.onYield = [&] {
             ++yields;
             if (act == u"click")
-                form->PushButton17->click();
-            if (act == u"shrink" && form->locations().count() == 3)
-                form->locations().removeAt(3);
+                app->form.PushButton17->click();
+            if (act == u"shrink" && app->form.locations().count() == 3)
+                app->form.locations().removeAt(3);
             if (act == u"empty" && yields == 2)
-                form->locations().clear();
+                app->form.locations().clear();
             if (act == u"grow" && yields == 1)
-                form->locations().append(QStringLiteral("j"));
+                app->form.locations().append(QStringLiteral("j"));
         };
         const qsizetype before = service.requestTargets().size();
         run(locations);
-        QTEST(files(out->path()), "captured");
+        QTEST(files(app->out.path()), "captured");
         QTEST(int(service.requestTargets().size() - before), "requests");
         QCOMPARE(reports(), Reports{});
-        QCOMPARE(fake->window.boxTexts(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(app->fake.window.boxTexts(), QStringList{QStringLiteral("Done.")});
     }
 
     // Closing ends the program at once: the list is saved, the work files go, no box shows.
@@ -403,22 +392,22 @@ private slots:
     {
         int yields = 0;
         QStringList during;
-        fake->window.onYield = [&] {
+        app->fake.window.onYield = [&] {
             if (++yields == 5) { // just before the GIF work file is removed
-                during = files(out->path());
-                Form1Access::close(*form);
+                during = files(app->out.path());
+                Form1Access::close(app->form);
             }
         };
-        form->locations().appendMany({QStringLiteral("a"), QStringLiteral("b")});
-        QVERIFY_THROWS_EXCEPTION(ProgramEnded, form->PushButton17_Click());
+        app->form.locations().appendMany({QStringLiteral("a"), QStringLiteral("b")});
+        QVERIFY_THROWS_EXCEPTION(ProgramEnded, app->form.PushButton17_Click());
         QCOMPARE(during, (QStringList{"a_1.bmp", "a_1.gif", "a_1.jpg"}));
-        QCOMPARE(files(out->path()) + files(temp->path()), QStringList{"a_1.jpg"});
-        QCOMPARE(fake->settings.get(QStringLiteral("Zip Codes")), QStringLiteral("a;b;"));
-        QVERIFY(fake->window.boxes.empty());
+        QCOMPARE(files(app->out.path()) + files(app->temp.path()), QStringList{"a_1.jpg"});
+        QCOMPARE(app->fake.settings.get(QStringLiteral("Zip Codes")), QStringLiteral("a;b;"));
+        QVERIFY(app->fake.window.boxes.empty());
         // The next run is neither taken for a second click nor still hooked to the end.
-        fake->window.onYield = nullptr;
-        form->PushButton17->click();
-        QCOMPARE(fake->window.boxTexts(), QStringList{QStringLiteral("Done.")});
+        app->fake.window.onYield = nullptr;
+        app->form.PushButton17->click();
+        QCOMPARE(app->fake.window.boxTexts(), QStringList{QStringLiteral("Done.")});
     }
 };
 

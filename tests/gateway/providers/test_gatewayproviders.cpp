@@ -4,13 +4,11 @@
 #include "locations/LocationList.h"
 #include "platform/qt/QtImageFormat.h"
 #include "platform/qt/QtNetwork.h"
+#include "support/CaptureWindow.h"
 #include "support/GatewayProcess.h"
 #include "support/ProviderStandInProcess.h"
-#include "support/TestPlatform.h"
 
-#include <QDir>
 #include <QImage>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTemporaryDir>
@@ -35,10 +33,7 @@ class TestGatewayProviders : public QObject
     std::unique_ptr<GatewayProcess> gateway;
     QtNetwork network;
     QtImageFormat images;
-    std::unique_ptr<TestPlatform> fake;
-    std::unique_ptr<Platform> platform;
-    std::unique_ptr<Form1> form;
-    std::unique_ptr<QTemporaryDir> out, temp;
+    std::unique_ptr<CaptureWindow> app;
 
     QString configPath() const { return dir.filePath(QStringLiteral("gateway.conf")); }
     void writeConfig(const QByteArray& sourceSection)
@@ -56,15 +51,11 @@ class TestGatewayProviders : public QObject
         file.write("[limits]\ncache_dir = " + dir.filePath(QStringLiteral("cache")).toUtf8() + "\n");
         QVERIFY(file.commit());
     }
-    QStringList jpgs() const
-    {
-        return QDir(out->path()).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
-    }
     void start(const QStringList& locations)
     {
-        form->locations().appendMany(locations);
-        form->PushButton17->click();
-        QCOMPARE(fake->window.boxTexts().last(), QStringLiteral("Done."));
+        app->form.locations().appendMany(locations);
+        app->form.PushButton17->click();
+        QCOMPARE(app->fake.window.boxTexts().last(), QStringLiteral("Done."));
     }
 
 private slots:
@@ -78,29 +69,20 @@ private slots:
     }
     void init()
     {
-        fake = std::make_unique<TestPlatform>();
-        platform = std::make_unique<Platform>(
-            Platform{fake->window, fake->settings, network, images, fake->dialogs, fake->skin, fake->shell});
-        form = std::make_unique<Form1>(*platform);
-        form->setMapBaseUrl(gateway->baseUrl());
-        out = std::make_unique<QTemporaryDir>();
-        temp = std::make_unique<QTemporaryDir>();
-        fake->shell.variables.insert(QStringLiteral("TEMP"), temp->path());
-        form->Text1->setText(out->path() + u'/');
-        form->Text2->setText(QStringLiteral("5"));
+        app = std::make_unique<CaptureWindow>(network, images, gateway->baseUrl(), QStringLiteral("5"));
     }
-    void cleanup() { form.reset(); }
+    void cleanup() { app.reset(); }
 
     // The samples become stitched pictures with the attribution in their corner.
     void samplesFromTiles()
     {
-        form->PushButton5->click();
+        app->form.PushButton5->click();
         start({});
-        QCOMPARE(fake->window.boxTexts(), QStringList{QStringLiteral("Done.")});
-        const QStringList names{"Haverhill MA_5.jpg", "Londonderry NH USA_5.jpg", "Londonderry UK_5.jpg"};
-        QCOMPARE(jpgs(), names);
+        QCOMPARE(app->fake.window.boxTexts(), QStringList{QStringLiteral("Done.")});
+        const QStringList names = CaptureWindow::sampleJpgs(QStringLiteral("5"));
+        QCOMPARE(app->jpgs(), names);
         for (const QString& name : names) {
-            const QImage jpg(out->filePath(name));
+            const QImage jpg(app->out.filePath(name));
             QCOMPARE(jpg.size(), QSize(640, 640));
             // Dark letters on a light band in the bottom-right corner; none at the top left.
             const auto dark = [&](int x0, int y0) {
@@ -120,9 +102,9 @@ private slots:
     void noPlaceIsReported()
     {
         start({QStringLiteral("Xyzzy"), QStringLiteral("Haverhill MA")});
-        const QString report = fake->window.boxTexts().first();
+        const QString report = app->fake.window.boxTexts().first();
         QVERIFY2(report.contains(QStringLiteral("No place found for \"Xyzzy\"")), qPrintable(report));
-        QCOMPARE(jpgs(), QStringList{QStringLiteral("Haverhill MA_5.jpg")});
+        QCOMPARE(app->jpgs(), QStringList{QStringLiteral("Haverhill MA_5.jpg")});
     }
 
     // Switching the configuration to the static-map provider takes effect without a restart,
@@ -131,7 +113,7 @@ private slots:
     {
         writeConfig("source = static\n");
         start({QStringLiteral("Haverhill MA")});
-        const QImage jpg(out->filePath(QStringLiteral("Haverhill MA_5.jpg")));
+        const QImage jpg(app->out.filePath(QStringLiteral("Haverhill MA_5.jpg")));
         QCOMPARE(jpg.size(), QSize(640, 640));
         QVERIFY(qGray(jpg.pixel(638, 626)) < 250); // the static picture has no attribution band
         const QStringList log = gateway->log();

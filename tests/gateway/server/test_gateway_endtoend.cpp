@@ -2,12 +2,10 @@
 #include "locations/LocationList.h"
 #include "platform/qt/QtImageFormat.h"
 #include "platform/qt/QtNetwork.h"
+#include "support/CaptureWindow.h"
 #include "support/GatewayProcess.h"
-#include "support/TestPlatform.h"
 
-#include <QDir>
 #include <QImage>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QTemporaryDir>
@@ -27,22 +25,15 @@ class TestGatewayEndToEnd : public QObject
     std::unique_ptr<GatewayProcess> gateway;
     QtNetwork network;
     QtImageFormat images;
-    std::unique_ptr<TestPlatform> fake;
-    std::unique_ptr<Platform> platform;
-    std::unique_ptr<Form1> form;
-    std::unique_ptr<QTemporaryDir> out, temp;
+    std::unique_ptr<CaptureWindow> app;
 
     QStringList reportTexts() const
     {
         QStringList texts;
-        for (const auto& box : fake->window.boxes)
+        for (const auto& box : app->fake.window.boxes)
             if (box.title == u"Application Error")
                 texts << box.text;
         return texts;
-    }
-    QStringList jpgs() const
-    {
-        return QDir(out->path()).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
     }
     void writeConfig(const QByteArray& text)
     {
@@ -60,29 +51,19 @@ private slots:
     }
     void init()
     {
-        fake = std::make_unique<TestPlatform>();
-        platform = std::make_unique<Platform>(
-            Platform{fake->window, fake->settings, network, images, fake->dialogs, fake->skin, fake->shell});
-        form = std::make_unique<Form1>(*platform);
-        form->setMapBaseUrl(gateway->baseUrl());
-        out = std::make_unique<QTemporaryDir>();
-        temp = std::make_unique<QTemporaryDir>();
-        fake->shell.variables.insert(QStringLiteral("TEMP"), temp->path());
-        form->Text1->setText(out->path() + u'/');
-        form->Text2->setText(QStringLiteral("1"));
+        app = std::make_unique<CaptureWindow>(network, images, gateway->baseUrl(), QStringLiteral("1"));
     }
-    void cleanup() { form.reset(); }
+    void cleanup() { app.reset(); }
 
     void samplesGiveDemoPictures()
     {
-        form->PushButton5->click();
-        form->PushButton17->click();
-        QCOMPARE(fake->window.boxTexts().last(), QStringLiteral("Done."));
+        app->form.PushButton5->click();
+        app->form.PushButton17->click();
+        QCOMPARE(app->fake.window.boxTexts().last(), QStringLiteral("Done."));
         QCOMPARE(reportTexts(), QStringList());
-        QCOMPARE(jpgs(),
-                 (QStringList{"Haverhill MA_1.jpg", "Londonderry NH USA_1.jpg", "Londonderry UK_1.jpg"}));
-        for (const QString& jpg : jpgs()) {
-            const QImage picture(out->filePath(jpg));
+        QCOMPARE(app->jpgs(), CaptureWindow::sampleJpgs(QStringLiteral("1")));
+        for (const QString& jpg : app->jpgs()) {
+            const QImage picture(app->out.filePath(jpg));
             QCOMPARE(picture.size(), QSize(640, 640));
             QVERIFY(qGray(picture.pixel(600, 638)) < 90); // the band saying these are demo maps
         }
@@ -92,20 +73,20 @@ private slots:
     void brokenConfigurationReportedThenMended()
     {
         writeConfig("[gateway]\nsource = tiles\n");
-        form->locations().append(QStringLiteral("Haverhill MA"));
-        form->PushButton17->click();
+        app->form.locations().append(QStringLiteral("Haverhill MA"));
+        app->form.PushButton17->click();
         const QStringList reports = reportTexts();
         QVERIFY(!reports.isEmpty());
         QVERIFY2(reports.constFirst().contains(
                      QStringLiteral("503 The map gateway's configuration needs a fix: ") + configPath),
                  qPrintable(reports.constFirst()));
-        QCOMPARE(jpgs(), QStringList());
+        QCOMPARE(app->jpgs(), QStringList());
 
         writeConfig("[gateway]\nsource = demo\n");
-        fake->window.boxes.clear();
-        form->PushButton17->click();
+        app->fake.window.boxes.clear();
+        app->form.PushButton17->click();
         QCOMPARE(reportTexts(), QStringList());
-        QCOMPARE(jpgs(), QStringList{QStringLiteral("Haverhill MA_1.jpg")});
+        QCOMPARE(app->jpgs(), QStringList{QStringLiteral("Haverhill MA_1.jpg")});
     }
 };
 
