@@ -92,10 +92,11 @@ void stitching()
         clock.start();
         // As the tiles source decodes tiles from its cache: checked and decoded on every processor.
         QList<QImage> images(ids.size());
+        QImage* out = images.data();
         inParallel(ids.size(), [&](qsizetype i) {
-            images[i] = checkPicture(encoded.value(ids[i]), "image/png", QSize(1024, 1024),
-                                     Reasons::Who::MapProvider, true)
-                            .image;
+            out[i] = checkPicture(encoded.value(ids[i]), "image/png", QSize(1024, 1024),
+                                  Reasons::Who::MapProvider, true)
+                         .image;
         });
         QHash<TileId, QImage> tiles;
         for (qsizetype i = 0; i < ids.size(); ++i) {

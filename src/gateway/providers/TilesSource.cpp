@@ -227,10 +227,14 @@ void TilesSource::tilesReady(Job* job)
 {
     if (!job->cachedTiles.isEmpty()) {
         const QList<TileId> ids = job->cachedTiles.keys();
+        QList<const ProviderClient::Result*> kept;
+        for (const TileId& id : ids) {
+            kept.append(&job->cachedTiles.constFind(id).value());
+        }
         QList<PictureCheck> decoded(ids.size());
-        inParallel(ids.size(), [&](qsizetype i) {
-            const ProviderClient::Result& kept = job->cachedTiles[ids[i]];
-            decoded[i] = checkPicture(kept.body, kept.contentType, MaxTile, Reasons::Who::MapProvider, true);
+        PictureCheck* out = decoded.data(); // not detached from several threads
+        inParallel(ids.size(), [&in = std::as_const(kept), out](qsizetype i) {
+            out[i] = checkPicture(in[i]->body, in[i]->contentType, MaxTile, Reasons::Who::MapProvider, true);
         });
         for (qsizetype i = 0; i < ids.size(); ++i) {
             if (!decoded[i].problem.isEmpty()) {
@@ -239,7 +243,7 @@ void TilesSource::tilesReady(Job* job)
             }
             job->images.insert(ids[i], decoded[i].image);
             m_tileImages.insert(QStringLiteral("%1/%2/%3").arg(ids[i].z).arg(ids[i].x).arg(ids[i].y),
-                                new Kept{{}, decoded[i].image, job->cachedTiles[ids[i]].expires},
+                                new Kept{{}, decoded[i].image, kept[i]->expires},
                                 decoded[i].image.sizeInBytes());
         }
         job->cachedTiles.clear();

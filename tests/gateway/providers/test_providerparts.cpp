@@ -298,9 +298,10 @@ void TestProviderParts::parallelWorkDoesEachOnce()
 {
     QFETCH(int, count);
     QList<int> done(count, 0);
+    int* each = done.data();
     QAtomicInt calls;
     inParallel(count, [&](qsizetype i) {
-        ++done[i];
+        ++each[i];
         calls.fetchAndAddRelaxed(1);
     });
     QCOMPARE(calls.loadRelaxed(), count);
