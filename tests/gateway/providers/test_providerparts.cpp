@@ -33,6 +33,7 @@ private slots:
     void coverage();
     void coverageWrapsAndStopsAtThePoles();
     void stitchedPictureShowsTilesBackgroundAndAttribution();
+    void heldPictureOutlivesTheNextOne();
     void encodedPictureKeepsEveryPixel_data();
     void encodedPictureKeepsEveryPixel();
     void parallelWorkDoesEachOnce_data();
@@ -256,6 +257,29 @@ void TestProviderParts::stitchedPictureShowsTilesBackgroundAndAttribution()
     for (int y = 0; y < 600; y += 5)
         for (int x = 0; x < 400; x += 5)
             QCOMPARE(picture.pixel(x, y), plain.pixel(x, y));
+}
+
+void TestProviderParts::heldPictureOutlivesTheNextOne()
+{
+    const TileCoverage c = tileCoverage(0, 0, 10, 256, QSize(640, 640));
+    const auto filled = [&](QColor colour) {
+        QHash<TileId, QImage> tiles;
+        for (const TileId& id : c.tiles) {
+            QImage tile(256, 256, QImage::Format_RGB32);
+            tile.fill(colour);
+            tiles.insert(id, tile);
+        }
+        return stitchTiles(c, tiles, QSize(640, 640), {});
+    };
+    const QImage red = filled(Qt::red);
+    const QImage blue = filled(Qt::blue);
+    QCOMPARE(red.pixelColor(320, 320), QColor(Qt::red));
+    QCOMPARE(blue.pixelColor(320, 320), QColor(Qt::blue));
+    QVERIFY(red.constBits() != blue.constBits());
+    // Let go of, the next one may be drawn where it was; other sizes are fine too.
+    QCOMPARE(filled(Qt::green).pixelColor(320, 320), QColor(Qt::green));
+    QCOMPARE(stitchTiles(c, {}, QSize(100, 50), {}).size(), QSize(100, 50));
+    QCOMPARE(red.pixelColor(0, 0), QColor(Qt::red));
 }
 
 void TestProviderParts::encodedPictureKeepsEveryPixel_data()
