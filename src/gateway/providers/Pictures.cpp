@@ -2,6 +2,11 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QSemaphore>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -71,4 +76,27 @@ QByteArray pictureMimeType(const QByteArray& format)
         return "image/jpeg";
     }
     return "image/" + format;
+}
+
+void inParallel(qsizetype count, const std::function<void(qsizetype)>& work)
+{
+    std::atomic<qsizetype> next{0};
+    QSemaphore helpersDone;
+    const auto drain = [&] {
+        for (qsizetype i = next++; i < count; i = next++) {
+            work(i);
+        }
+    };
+    // Helpers only while the pool has threads to spare: when it is busy, this thread does it all.
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const qsizetype wanted = std::min<qsizetype>(count - 1, pool->maxThreadCount());
+    int helpers = 0;
+    while (helpers < wanted && pool->tryStart([&] {
+        drain();
+        helpersDone.release();
+    })) {
+        ++helpers;
+    }
+    drain();
+    helpersDone.acquire(helpers);
 }

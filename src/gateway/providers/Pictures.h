@@ -7,6 +7,8 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
 // Checking a picture a provider sent before anything is made of it.
 struct PictureCheck
 {
@@ -23,3 +25,7 @@ PictureCheck checkPicture(const QByteArray& body, const QByteArray& contentType,
 
 // The MIME type for a format Qt named.
 QByteArray pictureMimeType(const QByteArray& format);
+
+// Calls work(0) .. work(count - 1) on Qt's thread pool, the calling thread working too, and
+// returns when all are done. work must be safe to run on several threads at once.
+void inParallel(qsizetype count, const std::function<void(qsizetype)>& work);

@@ -81,6 +81,8 @@ public:
     // How many requests went out to providers (not answered from the cache).
     int networkRequests() const { return m_networkRequests; }
     const Settings& settings() const { return m_settings; }
+    // The disk cache, for what a source makes of provider answers (kept no longer than they).
+    ProviderCache& cache() { return *m_cache; }
     // url with the key masked out: how it is kept in the cache and may be logged.
     QUrl publicUrl(const QUrl& url) const;
 

@@ -14,5 +14,5 @@
 QImage stitchTiles(const TileCoverage& coverage, const QHash<TileId, QImage>& tiles, QSize size,
                    const QString& attribution);
 
-// The picture as PNG, favouring speed over the last few percent of size.
+// The picture as an RGB PNG, favouring speed over size; empty when it cannot be written.
 QByteArray encodePng(const QImage& image);

@@ -7,6 +7,7 @@
 #include "TileMath.h"
 #include "UrlTemplate.h"
 
+#include <QCryptographicHash>
 #include <QHash>
 #include <QImage>
 
@@ -29,6 +30,7 @@ public:
     QDeadlineTimer providerDeadline;
     TileCoverage coverage;
     QHash<TileId, QImage> images;
+    QHash<TileId, ProviderClient::Result> cachedTiles; // from the disk cache, not yet decoded
     int waiting = 0;
     QDateTime expires; // the earliest time one of the answers used goes stale
     void used(const QDateTime& until)
@@ -63,18 +65,54 @@ TilesSource::~TilesSource()
     }
 }
 
+// Where a finished picture is kept in the disk cache: a digest of everything that decides how it
+// looks, so a change of tile server, tile size or attribution never brings back an old picture.
+// The key decides nothing, and is masked out in case it was written into an address.
+QUrl TilesSource::pictureAddress(const MapRequest& request) const
+{
+    const auto masked = [this](QString text) {
+        return m_key.isEmpty() ? text : text.replace(m_key, QStringLiteral("KEY"));
+    };
+    const QStringList parts{QStringLiteral("tiles picture 1"),
+                            masked(m_geocoder),
+                            masked(m_tiles),
+                            QString::number(m_tileSize),
+                            m_attribution,
+                            request.search,
+                            QString::number(request.zoom),
+                            QString::number(request.size.width()),
+                            QString::number(request.size.height())};
+    const QByteArray digest =
+        QCryptographicHash::hash(parts.join(QChar(0)).toUtf8(), QCryptographicHash::Sha256).toHex();
+    return QUrl(QStringLiteral("orrowdale-picture:") + QString::fromLatin1(digest));
+}
+
 void TilesSource::render(const MapRequest& request, QDeadlineTimer deadline, Done done)
 {
     auto* job = new Job(this, request, deadline, std::move(done));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto answerWith = [job](const QByteArray& png) {
+        MapAnswer answer;
+        answer.contentType = "image/png";
+        answer.body = png;
+        job->finish(answer);
+    };
     if (const Kept* kept = m_pictures.object(job->pictureKey())) {
-        if (QDateTime::currentDateTimeUtc() < kept->expires) {
-            MapAnswer answer;
-            answer.contentType = "image/png";
-            answer.body = kept->png;
-            job->finish(answer);
+        if (now < kept->expires) {
+            answerWith(kept->png);
             return;
         }
         m_pictures.remove(job->pictureKey());
+    }
+    // Kept on disk only as long as the earliest of the answers it was made from stays fresh.
+    const QUrl address = pictureAddress(request);
+    if (std::optional<ProviderCache::Entry> kept = m_client->cache().find(address)) {
+        if (kept->isFresh(now)) {
+            m_pictures.insert(job->pictureKey(), new Kept{kept->body, {}, kept->expires}, kept->body.size());
+            answerWith(kept->body);
+            return;
+        }
+        m_client->cache().remove(address);
     }
     const QUrl url = UrlTemplate::fill(
         m_geocoder, {{QStringLiteral("search"), request.search}, {QStringLiteral("key"), m_key}});
@@ -156,6 +194,15 @@ void TilesSource::placeFound(Job* job, double latitude, double longitude)
                     job->finish(MapAnswer::failure(result.status, result.reason));
                     return;
                 }
+                if (job->images.value(tile).isNull() && result.fromCache) {
+                    // Decoded with the others once all are here, on every processor.
+                    job->used(result.expires);
+                    job->cachedTiles.insert(tile, result);
+                    if (--job->waiting == 0) {
+                        tilesReady(job);
+                    }
+                    return;
+                }
                 if (job->images.value(tile).isNull()) {
                     const PictureCheck picture = checkPicture(result.body, result.contentType, MaxTile,
                                                               Reasons::Who::MapProvider, true);
@@ -178,14 +225,39 @@ void TilesSource::placeFound(Job* job, double latitude, double longitude)
 
 void TilesSource::tilesReady(Job* job)
 {
+    if (!job->cachedTiles.isEmpty()) {
+        const QList<TileId> ids = job->cachedTiles.keys();
+        QList<const ProviderClient::Result*> kept;
+        for (const TileId& id : ids) {
+            kept.append(&job->cachedTiles.constFind(id).value());
+        }
+        QList<PictureCheck> decoded(ids.size());
+        PictureCheck* out = decoded.data(); // not detached from several threads
+        inParallel(ids.size(), [&in = std::as_const(kept), out](qsizetype i) {
+            out[i] = checkPicture(in[i]->body, in[i]->contentType, MaxTile, Reasons::Who::MapProvider, true);
+        });
+        for (qsizetype i = 0; i < ids.size(); ++i) {
+            if (!decoded[i].problem.isEmpty()) {
+                job->finish(MapAnswer::failure(502, Reasons::toPhrase(decoded[i].problem)));
+                return;
+            }
+            job->images.insert(ids[i], decoded[i].image);
+            m_tileImages.insert(QStringLiteral("%1/%2/%3").arg(ids[i].z).arg(ids[i].x).arg(ids[i].y),
+                                new Kept{{}, decoded[i].image, kept[i]->expires},
+                                decoded[i].image.sizeInBytes());
+        }
+        job->cachedTiles.clear();
+    }
     const QImage picture = stitchTiles(job->coverage, job->images, job->request.size, m_attribution);
     MapAnswer answer;
     answer.contentType = "image/png";
     answer.body = encodePng(picture);
     if (answer.body.isEmpty()) {
         answer = MapAnswer::failure(500, "The gateway could not encode the picture");
-    } else if (job->expires.isValid()) {
+    } else if (job->expires.isValid() && QDateTime::currentDateTimeUtc() < job->expires) {
         m_pictures.insert(job->pictureKey(), new Kept{answer.body, {}, job->expires}, answer.body.size());
+        m_client->cache().store(pictureAddress(job->request),
+                                ProviderCache::Entry{answer.body, "image/png", job->expires, {}, {}});
     }
     job->finish(answer);
 }

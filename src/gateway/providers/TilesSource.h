@@ -7,6 +7,7 @@
 #include <QCache>
 #include <QDateTime>
 #include <QImage>
+#include <QUrl>
 
 // A geocoder and an XYZ tile server: the place is looked up, the tiles around it fetched and
 // stitched into a picture centred on it, with the provider's attribution in the corner.
@@ -27,6 +28,7 @@ private:
     class Job;
     void placeFound(Job* job, double latitude, double longitude);
     void tilesReady(Job* job);
+    QUrl pictureAddress(const MapRequest& request) const;
 
     QString m_geocoder;
     QString m_tiles;
@@ -35,8 +37,9 @@ private:
     QString m_key;
     ProviderClient* m_client;
 
-    // Recent work kept in memory, each thing only as long as what it was made from stays fresh:
-    // finished pictures (a repeated search) and decoded tiles (a neighbouring one).
+    // Recent work kept in memory (and finished pictures on disk too, for after a restart), each thing only as
+    // long as what it was made from stays fresh: finished pictures (a repeated search) and decoded tiles (a
+    // neighbouring one).
     struct Kept
     {
         QByteArray png;

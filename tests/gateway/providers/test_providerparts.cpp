@@ -2,13 +2,16 @@
 // cache headers, placing tiles, stitching, provider addresses and reason phrases.
 #include "Geocoding.h"
 #include "HttpTimes.h"
+#include "Pictures.h"
 #include "ProviderSources.h"
 #include "Reasons.h"
 #include "Stitching.h"
 #include "TileMath.h"
 #include "UrlTemplate.h"
 
+#include <QAtomicInt>
 #include <QGuiApplication>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -30,6 +33,11 @@ private slots:
     void coverage();
     void coverageWrapsAndStopsAtThePoles();
     void stitchedPictureShowsTilesBackgroundAndAttribution();
+    void heldPictureOutlivesTheNextOne();
+    void encodedPictureKeepsEveryPixel_data();
+    void encodedPictureKeepsEveryPixel();
+    void parallelWorkDoesEachOnce_data();
+    void parallelWorkDoesEachOnce();
     void templates_data();
     void templates();
     void configProblems_data();
@@ -249,6 +257,79 @@ void TestProviderParts::stitchedPictureShowsTilesBackgroundAndAttribution()
     for (int y = 0; y < 600; y += 5)
         for (int x = 0; x < 400; x += 5)
             QCOMPARE(picture.pixel(x, y), plain.pixel(x, y));
+}
+
+void TestProviderParts::heldPictureOutlivesTheNextOne()
+{
+    const TileCoverage c = tileCoverage(0, 0, 10, 256, QSize(640, 640));
+    const auto filled = [&](QColor colour) {
+        QHash<TileId, QImage> tiles;
+        for (const TileId& id : c.tiles) {
+            QImage tile(256, 256, QImage::Format_RGB32);
+            tile.fill(colour);
+            tiles.insert(id, tile);
+        }
+        return stitchTiles(c, tiles, QSize(640, 640), {});
+    };
+    const QImage red = filled(Qt::red);
+    const QImage blue = filled(Qt::blue);
+    QCOMPARE(red.pixelColor(320, 320), QColor(Qt::red));
+    QCOMPARE(blue.pixelColor(320, 320), QColor(Qt::blue));
+    QVERIFY(red.constBits() != blue.constBits());
+    // Let go of, the next one may be drawn where it was; other sizes are fine too.
+    QCOMPARE(filled(Qt::green).pixelColor(320, 320), QColor(Qt::green));
+    QCOMPARE(stitchTiles(c, {}, QSize(100, 50), {}).size(), QSize(100, 50));
+    QCOMPARE(red.pixelColor(0, 0), QColor(Qt::red));
+}
+
+void TestProviderParts::encodedPictureKeepsEveryPixel_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("format");
+    QTest::newRow("640 x 640") << QSize(640, 640) << int(QImage::Format_RGB32);
+    QTest::newRow("odd size") << QSize(3, 7) << int(QImage::Format_RGB32);
+    QTest::newRow("one pixel") << QSize(1, 1) << int(QImage::Format_RGB32);
+    QTest::newRow("opaque with alpha channel") << QSize(64, 32) << int(QImage::Format_ARGB32_Premultiplied);
+}
+
+void TestProviderParts::encodedPictureKeepsEveryPixel()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, format);
+    QImage image(size, QImage::Format(format));
+    QRandomGenerator random(7);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, 0xff000000u | (random.generate() & 0xffffffu));
+    const QByteArray png = encodePng(image);
+    QVERIFY(png.startsWith("\x89PNG"));
+    const QImage back = QImage::fromData(png, "PNG");
+    QCOMPARE(back.size(), size);
+    QCOMPARE(back.convertToFormat(QImage::Format_RGB32), image.convertToFormat(QImage::Format_RGB32));
+    QVERIFY(encodePng(QImage()).isEmpty());
+}
+
+void TestProviderParts::parallelWorkDoesEachOnce_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::newRow("none") << 0;
+    QTest::newRow("one") << 1;
+    QTest::newRow("sixteen tiles") << 16;
+    QTest::newRow("many") << 1000;
+}
+
+void TestProviderParts::parallelWorkDoesEachOnce()
+{
+    QFETCH(int, count);
+    QList<int> done(count, 0);
+    int* each = done.data();
+    QAtomicInt calls;
+    inParallel(count, [&](qsizetype i) {
+        ++each[i];
+        calls.fetchAndAddRelaxed(1);
+    });
+    QCOMPARE(calls.loadRelaxed(), count);
+    QCOMPARE(done, QList<int>(count, 1));
 }
 
 void TestProviderParts::templates_data()

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
+#include <QNetworkDiskCache>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -68,6 +69,8 @@ private slots:
     void retryAfterWithinTheDeadlineIsWaitedFor();
     void repeatedSearchCallsNoProvider_data();
     void repeatedSearchCallsNoProvider();
+    void finishedPictureOutlivesARestart_data();
+    void finishedPictureOutlivesARestart();
     void damagedCacheEntryIsFetchedAgain();
     void cacheStaysWithinItsBound();
     void rateLimitAndOneRequestPerHost();
@@ -327,6 +330,71 @@ void TestProviderSources::repeatedSearchCallsNoProvider()
         QCOMPARE(r.answer.body, first);
     }
     QCOMPARE(m_standIn->requests().size(), cached ? asked : 3 * asked);
+    QVERIFY(!everythingIn(m_cache->path()).contains(Key.toLatin1()));
+}
+
+void TestProviderSources::finishedPictureOutlivesARestart_data()
+{
+    QTest::addColumn<QByteArray>("cacheControl");
+    QTest::addColumn<int>("waitMs");
+    QTest::addColumn<bool>("dropAnswers"); // leave only the finished picture on disk
+    QTest::addColumn<QString>("attribution");
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<bool>("asksProvider");
+    const QByteArray hour("public, max-age=3600");
+    const QString same = QStringLiteral("© Stand-in Tiles");
+    const QString other = QStringLiteral("© Other Tiles");
+    QTest::newRow("same picture, only it left") << hour << 0 << true << same << 12 << false;
+    QTest::newRow("other attribution, tiles kept") << hour << 0 << false << other << 12 << false;
+    QTest::newRow("other attribution, only the picture left") << hour << 0 << true << other << 12 << true;
+    QTest::newRow("other zoom, only the picture left") << hour << 0 << true << same << 13 << true;
+    QTest::newRow("answers gone stale") << QByteArray("max-age=1") << 1200 << false << same << 12 << true;
+}
+
+void TestProviderSources::finishedPictureOutlivesARestart()
+{
+    QFETCH(QByteArray, cacheControl);
+    QFETCH(int, waitMs);
+    QFETCH(bool, dropAnswers);
+    QFETCH(QString, attribution);
+    QFETCH(int, zoom);
+    QFETCH(bool, asksProvider);
+    m_standIn->setCacheControl(cacheControl);
+    const QString search = QStringLiteral("Haverhill MA");
+    QByteArray first;
+    {
+        const auto s = make(config(QStringLiteral("tiles")));
+        first = render(*s, search).answer.body;
+    }
+    QVERIFY(!first.isEmpty());
+    if (dropAnswers) {
+        QNetworkDiskCache disk;
+        disk.setCacheDirectory(m_cache->path());
+        for (const ProviderStandIn::Request& r : m_standIn->requests()) {
+            const QString target = QString::fromLatin1(r.target).replace(Key, QStringLiteral("KEY"));
+            QVERIFY2(disk.remove(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_standIn->port()) + target)),
+                     r.target.constData());
+        }
+    }
+    m_standIn->clearRequests();
+    QTest::qWait(waitMs);
+
+    // A restart, perhaps with other settings.
+    GatewayConfig c = config(QStringLiteral("tiles"));
+    c.attribution = attribution;
+    const auto again = make(c);
+    const Rendered r = render(*again, search, zoom);
+    QCOMPARE(r.answer.status, 200);
+    QCOMPARE(!m_standIn->requests().isEmpty(), asksProvider);
+    const bool samePicture = attribution == config(QStringLiteral("tiles")).attribution && zoom == 12;
+    QCOMPARE(r.answer.body == first, samePicture);
+    if (zoom == 12) {
+        // The same tiles, drawn in the same places: the attribution aside, the same pixels.
+        const QImage before = QImage::fromData(first);
+        const QImage after = QImage::fromData(r.answer.body);
+        QCOMPARE(after.size(), QSize(640, 640));
+        QCOMPARE(after.copy(0, 0, 640, 600), before.copy(0, 0, 640, 600));
+    }
     QVERIFY(!everythingIn(m_cache->path()).contains(Key.toLatin1()));
 }
 
