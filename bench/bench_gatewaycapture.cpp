@@ -5,14 +5,12 @@
 #include "locations/LocationList.h"
 #include "platform/qt/QtImageFormat.h"
 #include "platform/qt/QtNetwork.h"
+#include "support/CaptureWindow.h"
 #include "support/GatewayProcess.h"
 #include "support/ProviderStandInProcess.h"
-#include "support/TestPlatform.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QSaveFile>
 #include <QTemporaryDir>
 
@@ -27,24 +25,18 @@ constexpr double Target = 30; // locations per second
 // One whole run into a fresh folder; the time it took, or a negative number when it failed.
 double run(const QString& gatewayUrl, const QStringList& places)
 {
-    TestPlatform fake;
     QtNetwork network;
     QtImageFormat images;
-    Platform platform{fake.window, fake.settings, network, images, fake.dialogs, fake.skin, fake.shell};
-    Form1 form(platform);
-    form.setMapBaseUrl(gatewayUrl);
-    QTemporaryDir out;
-    QTemporaryDir temp;
-    fake.shell.variables.insert(QStringLiteral("TEMP"), temp.path());
-    form.Text1->setText(out.path() + u'/');
-    form.Text2->setText(QStringLiteral("3"));
+    CaptureWindow window(network, images, gatewayUrl, QStringLiteral("3"));
+    Form1& form = window.form;
+    TestPlatform& fake = window.fake;
     form.locations().appendMany(places);
 
     QElapsedTimer clock;
     clock.start();
     form.PushButton17_Click();
     const double seconds = clock.nsecsElapsed() / 1e9;
-    const qsizetype written = QDir(out.path()).entryList({QStringLiteral("*.jpg")}, QDir::Files).size();
+    const qsizetype written = window.jpgs().size();
     if (written != places.size() || fake.window.boxTexts() != QStringList{QStringLiteral("Done.")}) {
         std::printf("the run failed: %lld of %lld files; %s\n", static_cast<long long>(written),
                     static_cast<long long>(places.size()),
