@@ -1,15 +1,13 @@
 #include "platform/qt/QtSettingsStore.h"
 
+#include "platform/Files.h"
 #include "platform/PlatformError.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
-#include <QTemporaryFile>
 
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -100,20 +98,16 @@ void writeValue(const QString& path, const QString& key, const QByteArray& bytes
         return PlatformError(
             QStringLiteral("The setting \"%1\" could not be saved to %2: %3").arg(key, shown(path), why));
     };
-    if (flush || flushedToDisk(key)) {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-            throw failed(file.errorString());
-        return;
+    // One keystroke's store does not wait for the disk: that would take longer than the keystroke.
+    const auto kind = flush || flushedToDisk(key) ? ReplacingFile::Kind::Result : ReplacingFile::Kind::Work;
+    try {
+        WriteWholeFile(path, kind, [&](QIODevice& device) {
+            if (device.write(bytes) != bytes.size())
+                throw PlatformError(device.errorString());
+        });
+    } catch (const PlatformError& e) {
+        throw failed(e.description());
     }
-    // One keystroke's store: waiting for the disk itself would take longer than the keystroke.
-    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
-    if (!file.open() || file.write(bytes) != bytes.size() || !file.flush())
-        throw failed(file.errorString());
-    file.close();
-    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
-        throw failed(QStringLiteral("it cannot be replaced (no access?)"));
-    file.setAutoRemove(false);
 }
 
 // Values an earlier version kept in the INI file <config>/<app>.conf move to files of their
