@@ -1,6 +1,12 @@
 #include "HttpServer.h"
 
+#include <QSocketNotifier>
 #include <QTcpSocket>
+
+#include <algorithm>
+#include <cerrno>
+
+#include <sys/socket.h>
 
 namespace {
 
@@ -19,6 +25,15 @@ bool isToken(const QByteArray& name)
         }
     }
     return true;
+}
+
+// What is handed to the socket at a time: a client that does not read holds no more than this
+// (and what the system buffers) besides its answer.
+constexpr qsizetype SliceBytes = 256 * 1024;
+
+bool isAscii(QByteArrayView text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 bool hasControl(QByteArrayView text)
@@ -80,7 +95,10 @@ HttpExchange::HttpExchange(HttpServer* server, QTcpSocket* socket)
 {
     m_socket->setParent(this);
     connect(m_socket, &QTcpSocket::readyRead, this, &HttpExchange::onReadyRead);
-    connect(m_socket, &QTcpSocket::bytesWritten, this, &HttpExchange::bytesWritten);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, [this](qint64 bytes) {
+        feed();
+        emit bytesWritten(bytes);
+    });
     connect(m_socket, &QTcpSocket::disconnected, this, &HttpExchange::end);
     connect(m_socket, &QTcpSocket::errorOccurred, this, [this] {
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
@@ -90,10 +108,15 @@ HttpExchange::HttpExchange(HttpServer* server, QTcpSocket* socket)
     m_headerTimer.setSingleShot(true);
     connect(&m_headerTimer, &QTimer::timeout, this, &HttpExchange::abort);
     m_headerTimer.start(m_server->limits().headerTimeoutMs);
+    // However the client behaves (never reading its answer, say), its connection ends in time.
+    m_lifeTimer.setSingleShot(true);
+    connect(&m_lifeTimer, &QTimer::timeout, this, &HttpExchange::abort);
+    m_lifeTimer.start(m_server->limits().lifetimeMs);
 }
 
 HttpExchange::~HttpExchange()
 {
+    delete m_peerWatch;
     m_socket->disconnect(this);
 }
 
@@ -109,21 +132,30 @@ bool HttpExchange::isConnected() const
 
 qint64 HttpExchange::bytesToWrite() const
 {
-    return m_socket->bytesToWrite();
+    return m_socket->bytesToWrite() + (m_unsent.size() - m_unsentAt);
 }
 
 void HttpExchange::onReadyRead()
 {
     if (m_received) {
-        // Nothing after the request is read (one request per connection, bodies unused), but
-        // it is drained so the client is not held up.
-        m_socket->readAll();
+        // Nothing after a refused request is read, but it is drained so the client is not held
+        // up (and closing sends no reset). After a good request the socket is no longer read.
+        if (!m_readingStopped) {
+            m_socket->readAll();
+        }
         return;
     }
     m_buffer += m_socket->readAll();
+    parse();
+}
+
+void HttpExchange::parse()
+{
     const HttpServer::Limits limits = m_server->limits();
     const qsizetype lineEnd = m_buffer.indexOf("\r\n");
-    if ((lineEnd < 0 && m_buffer.size() > limits.maxRequestLine) || lineEnd > limits.maxRequestLine) {
+    // A line of the longest length allowed may have its CR here and its LF still on the way.
+    const qsizetype unended = m_buffer.endsWith('\r') ? m_buffer.size() - 1 : m_buffer.size();
+    if ((lineEnd < 0 && unended > limits.maxRequestLine) || lineEnd > limits.maxRequestLine) {
         reject(414, "URI Too Long", "request line too long");
         return;
     }
@@ -156,6 +188,11 @@ void HttpExchange::onReadyRead()
         reject(400, "Bad Request", "malformed request line");
         return;
     }
+    // Escapes are how a target carries other characters; raw bytes would reach logs as they are.
+    if (!isAscii(r.requestLine)) {
+        reject(400, "Bad Request", "the request line must be ASCII (percent-encode the rest)");
+        return;
+    }
     r.method = parts[0];
     r.target = parts[1];
     r.version = parts[2];
@@ -171,8 +208,13 @@ void HttpExchange::onReadyRead()
             reject(400, "Bad Request", "malformed header field");
             return;
         }
+        if (name.compare("Host", Qt::CaseInsensitive) == 0 && r.hasHeader("Host")) {
+            reject(400, "Bad Request", "more than one Host header");
+            return;
+        }
         r.headers.append({name, line.mid(colon + 1).trimmed()});
     }
+    stopReading();
     emit m_server->requestReceived(r);
     if (m_server->m_handler) {
         m_server->m_handler(this);
@@ -189,14 +231,26 @@ void HttpExchange::reject(int status, const QByteArray& reason, const QByteArray
     respond(HttpAnswer::text(status, reason, text));
 }
 
-void HttpExchange::respond(const HttpAnswer& answer)
+HttpAnswer HttpExchange::respond(const HttpAnswer& answer)
 {
     if (m_answered || m_ended) {
-        return;
+        HttpAnswer none;
+        none.status = 0;
+        none.reason = "not sent";
+        return none;
     }
-    writeHead(answer, true);
-    write(answer.body);
+    HttpAnswer out = answer;
+    const HttpServer::Limits limits = m_server->limits();
+    if (answer.body.size() > SliceBytes && m_server->m_held + answer.body.size() > limits.maxHeldBytes) {
+        // Others have not taken their answers yet; memory stays bounded, and this client may
+        // try again.
+        out = HttpAnswer::text(503, "Service Unavailable: too many answers waiting to be sent",
+                               "too many answers waiting to be sent; try again later");
+    }
+    writeHead(out, true);
+    write(out.body);
     close();
+    return out;
 }
 
 void HttpExchange::writeHead(const HttpAnswer& answer, bool withLength)
@@ -222,25 +276,58 @@ void HttpExchange::writeHead(const HttpAnswer& answer, bool withLength)
         out += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
     }
     out += "Connection: close\r\n\r\n";
-    m_socket->write(out);
+    write(out);
 }
 
 void HttpExchange::write(const QByteArray& bytes)
 {
-    if (!m_ended && !bytes.isEmpty()) {
-        m_socket->write(bytes);
+    if (m_ended || bytes.isEmpty()) {
+        return;
+    }
+    if (m_unsentAt == m_unsent.size()) {
+        m_unsent = bytes; // shared, not copied
+        m_unsentAt = 0;
+    } else {
+        m_unsent += bytes;
+    }
+    const qint64 held = m_unsent.size() - m_unsentAt;
+    m_server->m_held += held - m_held;
+    m_held = held;
+    feed();
+}
+
+void HttpExchange::feed()
+{
+    while (!m_ended && m_unsentAt < m_unsent.size() && m_socket->bytesToWrite() < SliceBytes) {
+        const qsizetype n = std::min(SliceBytes, m_unsent.size() - m_unsentAt);
+        if (m_socket->write(m_unsent.constData() + m_unsentAt, n) != n) {
+            break;
+        }
+        m_unsentAt += n;
+    }
+    if (m_unsentAt < m_unsent.size()) {
+        return;
+    }
+    m_unsent.clear();
+    m_unsentAt = 0;
+    m_server->m_held -= m_held;
+    m_held = 0;
+    if (m_closing && !m_ended) {
+        delete std::exchange(m_peerWatch, nullptr);
+        m_socket->disconnectFromHost();
+        if (m_socket->state() == QAbstractSocket::UnconnectedState) {
+            end();
+        }
     }
 }
 
 void HttpExchange::close()
 {
-    if (m_ended) {
+    if (m_ended || m_closing) {
         return;
     }
-    m_socket->disconnectFromHost();
-    if (m_socket->state() == QAbstractSocket::UnconnectedState) {
-        end();
-    }
+    m_closing = true;
+    feed();
 }
 
 void HttpExchange::abort()
@@ -248,8 +335,42 @@ void HttpExchange::abort()
     if (m_ended) {
         return;
     }
+    delete std::exchange(m_peerWatch, nullptr);
     m_socket->abort();
     end();
+}
+
+// Once the request is in, the socket is not read any more: Qt takes the client's end of sending
+// (a half-close) for the end of the connection, and the answer would be lost. A watch of our own
+// tells a half-close, which still wants its answer, from a reset, which does not.
+void HttpExchange::stopReading()
+{
+    m_readingStopped = true;
+    m_socket->setReadBufferSize(1);
+    m_socket->ungetChar('\0'); // a full buffer: the socket stops reading for good
+    const qintptr descriptor = m_socket->socketDescriptor();
+    if (descriptor < 0) {
+        return;
+    }
+    m_peerWatch = new QSocketNotifier(descriptor, QSocketNotifier::Read);
+    connect(m_peerWatch, &QSocketNotifier::activated, this, &HttpExchange::watchPeer);
+}
+
+void HttpExchange::watchPeer()
+{
+    const int descriptor = static_cast<int>(m_socket->socketDescriptor());
+    char scrap[4096];
+    const ssize_t got = ::recv(descriptor, scrap, sizeof scrap, MSG_DONTWAIT);
+    if (got > 0) {
+        return; // more than the request: dropped, so that closing later sends no reset
+    }
+    if (got == 0) {
+        m_peerWatch->setEnabled(false); // the client is done sending; it may still read
+        return;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        abort(); // reset: nobody is there to answer
+    }
 }
 
 void HttpExchange::end()
@@ -259,6 +380,13 @@ void HttpExchange::end()
     }
     m_ended = true;
     m_headerTimer.stop();
+    m_lifeTimer.stop();
+    delete std::exchange(m_peerWatch, nullptr);
+    if (m_held > 0) {
+        m_server->m_held -= m_held;
+        m_held = 0;
+    }
+    m_unsent.clear();
     emit finished();
     deleteLater();
     m_server->exchangeEnded();

@@ -15,7 +15,8 @@ class QTcpSocket;
 
 // A small HTTP/1.1 server for loopback use: one request per connection, answered whenever the
 // handler is ready (at once or later), then the connection is closed. It caps what a client may
-// send before the handler sees anything, and leaves methods, paths and bodies to the handler.
+// send before the handler sees anything, how long a connection may live and how much it may
+// hold back unsent, and leaves methods, paths and bodies to the handler.
 
 using HttpHeaders = QList<std::pair<QByteArray, QByteArray>>;
 
@@ -56,7 +57,9 @@ public:
     QHostAddress peerAddress() const;
 
     // The whole answer with its length, then the connection closes. Only the first call counts.
-    void respond(const HttpAnswer& answer);
+    // A big answer that would take the answers still waiting to be sent past maxHeldBytes is
+    // replaced by a 503. Returns what was sent (nothing when answered already).
+    HttpAnswer respond(const HttpAnswer& answer);
 
     // For answers that arrive in pieces (or misbehave on purpose): the status line and headers,
     // with Content-Length only when withLength; then write() the body and close() or abort().
@@ -79,7 +82,11 @@ private:
     HttpExchange(class HttpServer* server, QTcpSocket* socket);
     ~HttpExchange() override;
     void onReadyRead();
+    void parse();
     void reject(int status, const QByteArray& reason, const QByteArray& text);
+    void stopReading();
+    void watchPeer();
+    void feed();
     void end();
 
     HttpServer* m_server;
@@ -87,8 +94,17 @@ private:
     QByteArray m_buffer;
     HttpRequest m_request;
     QTimer m_headerTimer;
+    QTimer m_lifeTimer;
+    // What is still to be sent, handed to the socket a slice at a time so that a client that
+    // does not read holds at most a slice in the socket, besides the answer itself.
+    QByteArray m_unsent;
+    qsizetype m_unsentAt = 0;
+    qint64 m_held = 0; // bytes of answers this exchange counts against the server's total
+    class QSocketNotifier* m_peerWatch = nullptr;
     bool m_received = false;
+    bool m_readingStopped = false;
     bool m_answered = false;
+    bool m_closing = false;
     bool m_ended = false;
 };
 
@@ -103,6 +119,10 @@ public:
         int maxHeaderCount = 64;              // more: 431
         int headerTimeoutMs = 10'000;         // a request not complete by then is dropped
         int maxConnections = 256;             // more open at once: 503 at once
+        // From accept to the last byte sent: the gateway's 20 s answer bound and 10 s to deliver.
+        // A connection still open then is aborted, whatever it was doing.
+        int lifetimeMs = 30'000;
+        qint64 maxHeldBytes = 64LL << 20; // answers not yet sent, all connections together
     };
 
     // Called once per well-formed request, on the server's thread. The handler answers through
@@ -129,6 +149,8 @@ public:
 
     // Connections open now, answered or not.
     int openConnections() const { return m_open; }
+    // Bytes of answers accepted but not yet handed to the system, all connections together.
+    qint64 heldBytes() const { return m_held; }
 
 signals:
     // A well-formed request has arrived; emitted before the handler is called.
@@ -145,4 +167,5 @@ private:
     Limits m_limits;
     QByteArray m_serverName;
     int m_open = 0;
+    qint64 m_held = 0;
 };

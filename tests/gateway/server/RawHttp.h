@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <sys/socket.h>
+
 // One request written as raw bytes, and the answer read until the server closes the
 // connection, with the event loop running meanwhile (so an in-process server can answer).
 struct RawAnswer
@@ -59,4 +61,13 @@ inline RawAnswer rawGet(quint16 port, const QByteArray& target, const QByteArray
                        "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n" +
                            moreHeaders + "\r\n",
                        timeoutMs);
+}
+
+// Leaves as a client that is gone for good does: a reset, not the end of its sending (after
+// which it might still read an answer).
+inline void resetConnection(QTcpSocket& socket)
+{
+    const linger now{1, 0};
+    ::setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    socket.abort();
 }

@@ -9,6 +9,8 @@
 
 #include <memory>
 
+#include <sys/socket.h>
+
 // The shared HTTP server as a client on the wire sees it: answers with any reason phrase, now
 // or later; the caps and malformed requests; one request per connection.
 class TestHttpServer : public QObject
@@ -28,6 +30,7 @@ private slots:
         limits.maxHeaderBytes = 400;
         limits.maxHeaderCount = 5;
         limits.headerTimeoutMs = 300;
+        limits.lifetimeMs = 5000;
         server->setLimits(limits);
         server->setServerName("test");
         server->setHandler([this](HttpExchange* e) {
@@ -40,6 +43,8 @@ private slots:
                 });
             } else if (path == "/never") {
                 // Never answered: only the client leaving ends it.
+            } else if (path == "/big") {
+                e->respond(HttpAnswer::text(200, "Big", QByteArray(16 << 20, 'b')));
             } else {
                 HttpAnswer a = HttpAnswer::text(200, "Fine thanks", e->request().header("x-echo"));
                 a.headers.append({QByteArray("X-Extra"), QByteArray("1")});
@@ -95,6 +100,18 @@ private slots:
         QTest::newRow("control character")
             << QByteArray("GET /\x01 HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 400 Bad Request")
             << QByteArray("malformed request line\n") << 0;
+        const QByteArray notAscii = "the request line must be ASCII (percent-encode the rest)\n";
+        QTest::newRow("Latin-1 byte in the target")
+            << QByteArray("GET /a\xe9 HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 400 Bad Request") << notAscii
+            << 0;
+        QTest::newRow("line separator in the target")
+            << QByteArray("GET /a\xe2\x80\xa8x HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 400 Bad Request")
+            << notAscii << 0;
+        QTest::newRow("next line in the target") << QByteArray("GET /a\xc2\x85x HTTP/1.1\r\n\r\n")
+                                                 << QByteArray("HTTP/1.1 400 Bad Request") << notAscii << 0;
+        QTest::newRow("two Host headers, good one first")
+            << QByteArray("GET / HTTP/1.1\r\nHost: h\r\nhost: evil\r\n\r\n")
+            << QByteArray("HTTP/1.1 400 Bad Request") << QByteArray("more than one Host header\n") << 0;
     }
     void answers()
     {
@@ -134,7 +151,7 @@ private slots:
         socket.write("GET /never HTTP/1.1\r\n\r\n");
         QTRY_COMPARE(seen.size(), 1);
         QCOMPARE(server->openConnections(), 1);
-        socket.abort();
+        resetConnection(socket);
         QTRY_COMPARE(server->openConnections(), 0);
     }
     // Connections beyond the cap are turned away at once; the ones within wait their turn.
@@ -154,11 +171,86 @@ private slots:
         const RawAnswer turnedAway = rawExchange(server->port(), "GET / HTTP/1.1\r\n\r\n");
         QCOMPARE(turnedAway.statusLine, QByteArray("HTTP/1.1 503 Service Unavailable: too many connections"));
         QVERIFY(turnedAway.closed);
-        held.clear();
+        for (const auto& socket : held) {
+            resetConnection(*socket);
+        }
         QTRY_COMPARE(server->openConnections(), 0);
         QCOMPARE(rawExchange(server->port(), "GET / HTTP/1.1\r\n\r\n").statusLine,
                  QByteArray("HTTP/1.1 200 Fine thanks"));
     }
+    void pieces_data()
+    {
+        QTest::addColumn<QByteArrayList>("pieces"); // written apart, a moment between them
+        QTest::addColumn<bool>("halfClose");        // the client then shuts its sending side
+        QTest::addColumn<QByteArray>("statusLine");
+        const QByteArray longest = "GET /" + QByteArray(100 - 14, 'a') + " HTTP/1.1"; // 100 bytes
+        QTest::newRow("longest line, CR and LF apart") << QByteArrayList{longest + "\r", "\nHost: h\r\n\r\n"}
+                                                       << false << QByteArray("HTTP/1.1 200 Fine thanks");
+        QTest::newRow("one byte longer, CR and LF apart")
+            << QByteArrayList{longest + "a\r", "\nHost: h\r\n\r\n"} << false
+            << QByteArray("HTTP/1.1 414 URI Too Long");
+        QTest::newRow("half-closed, answered later")
+            << QByteArrayList{"GET /later HTTP/1.1\r\n\r\n"} << true
+            << QByteArray("HTTP/1.1 503 Busy; try at 5 \xe2\x80\x94 ok");
+        QTest::newRow("more sent after the request")
+            << QByteArrayList{"GET /later HTTP/1.1\r\n\r\n", QByteArray(100'000, 'x')} << true
+            << QByteArray("HTTP/1.1 503 Busy; try at 5 \xe2\x80\x94 ok");
+    }
+    // How the request arrives in pieces, or with the client done sending, changes nothing.
+    void pieces()
+    {
+        QFETCH(QByteArrayList, pieces);
+        QFETCH(bool, halfClose);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, server->port());
+        QVERIFY(socket.waitForConnected(2000));
+        for (const QByteArray& piece : pieces) {
+            socket.write(piece); // the server may have answered and closed already
+            if (socket.state() == QAbstractSocket::ConnectedState) {
+                socket.waitForBytesWritten(2000);
+            }
+            QTest::qWait(50);
+        }
+        if (halfClose) {
+            QCOMPARE(::shutdown(int(socket.socketDescriptor()), SHUT_WR), 0);
+        }
+        QByteArray got;
+        QTRY_VERIFY_WITH_TIMEOUT((got += socket.readAll()).contains("\r\n\r\n"), 3000);
+        QTEST(got.left(got.indexOf("\r\n")), "statusLine");
+        QTRY_COMPARE(server->openConnections(), 0);
+    }
+
+    // A client that does not read its answer holds its connection no longer than the bound from
+    // accept, and answers waiting to be sent stay within their total; others meanwhile get a
+    // quick refusal, and once the bound has passed, their answer.
+    void clientsThatDoNotRead()
+    {
+        HttpServer::Limits limits = server->limits();
+        limits.lifetimeMs = 800;
+        limits.maxHeldBytes = 20 << 20;
+        server->setLimits(limits);
+        QTcpSocket stalled;
+        stalled.setReadBufferSize(1); // reads almost nothing, like a client that never reads
+        stalled.connectToHost(QHostAddress::LocalHost, server->port());
+        QVERIFY(stalled.waitForConnected(2000));
+        QElapsedTimer clock;
+        clock.start();
+        stalled.write("GET /big HTTP/1.1\r\n\r\n");
+        QTRY_VERIFY(server->heldBytes() > 0);
+        QVERIFY(server->heldBytes() <= limits.maxHeldBytes);
+
+        const RawAnswer refused = rawExchange(server->port(), "GET /big HTTP/1.1\r\n\r\n", 1000);
+        QCOMPARE(refused.statusLine,
+                 QByteArray("HTTP/1.1 503 Service Unavailable: too many answers waiting to be sent"));
+        QTRY_COMPARE_WITH_TIMEOUT(server->openConnections(), 0, 3000);
+        QVERIFY2(clock.elapsed() >= 700, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(server->heldBytes(), 0);
+
+        const RawAnswer later = rawExchange(server->port(), "GET /big HTTP/1.1\r\n\r\n", 3000);
+        QCOMPARE(later.statusLine, QByteArray("HTTP/1.1 200 Big"));
+        QCOMPARE(later.body.size(), qsizetype((16 << 20) + 1));
+    }
+
     void reasonCannotBreakTheLine()
     {
         server->setHandler(
