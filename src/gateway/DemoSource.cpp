@@ -59,7 +59,7 @@ QByteArray DemoSource::draw(const MapRequest& request, const QString& configPath
     painter.setFont(font);
     painter.setPen(Qt::white);
     const QRect text = band.adjusted(8, 5, -8, -5);
-    const QString first = QStringLiteral("Demo map, not real map data (Orrowdale map gateway)");
+    const QString first = caption(request);
     const QString second =
         QStringLiteral("Set a map provider in %1").arg(ConfigFile::displayPath(configPath));
     painter.drawText(QRect(text.left(), text.top(), text.width(), lineHeight),
@@ -75,6 +75,15 @@ QByteArray DemoSource::draw(const MapRequest& request, const QString& configPath
     buffer.open(QIODevice::WriteOnly);
     // Light compression: the picture is decoded at once, and time matters more than bytes.
     return image.save(&buffer, "PNG", 80) ? png : QByteArray();
+}
+
+QString DemoSource::caption(const MapRequest& request)
+{
+    // The drawing is labelled with the request's zl, one less than the zoom chosen in Orrowdale.
+    const int zl = 17 - request.zoom;
+    return QStringLiteral("Demo map at Orrowdale zoom %1 (zl %2), not real map data (Orrowdale map gateway)")
+        .arg(zl + 1)
+        .arg(zl);
 }
 
 void DemoSource::render(const MapRequest& request, QDeadlineTimer, Done done)

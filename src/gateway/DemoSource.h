@@ -19,6 +19,8 @@ public:
 
     // The picture for a request, encoded as PNG (empty when it cannot be drawn).
     static QByteArray draw(const MapRequest& request, const QString& configPath);
+    // The first line of the band along the bottom: what this is, at the zoom the user chose.
+    static QString caption(const MapRequest& request);
 
 private:
     QString m_configPath;

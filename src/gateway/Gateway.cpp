@@ -6,6 +6,8 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -47,10 +49,34 @@ QString authority(const QUrl& url)
     return defaultPort ? host : host + QLatin1Char(':') + QString::number(port);
 }
 
+QByteArray randomToken()
+{
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    return QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex();
+}
+
+// Compared in full whatever the first difference, so that timing tells nothing about the token.
+bool sameToken(const QByteArray& given, const QByteArray& token)
+{
+    if (given.size() != token.size()) {
+        return false;
+    }
+    unsigned char differ = 0;
+    for (qsizetype i = 0; i < token.size(); ++i) {
+        differ |= static_cast<unsigned char>(given[i] ^ token[i]);
+    }
+    return differ == 0;
+}
+
 } // namespace
 
-Gateway::Gateway(const Options& options, QObject* parent) : QObject(parent), m_options(options)
+Gateway::Gateway(const Options& options, QObject* parent)
+    : QObject(parent), m_options(options), m_token(randomToken())
 {
+    HttpServer::Limits limits = m_server.limits();
+    limits.lifetimeMs = m_options.answerTimeoutMs + m_options.deliveryMs;
+    m_server.setLimits(limits);
     m_factory = [](const GatewayConfig& config) { return createProviderSource(config); };
     m_server.setServerName("orrowdale-gateway");
     m_server.setHandler([this](HttpExchange* exchange) { handle(exchange); });
@@ -104,20 +130,45 @@ void Gateway::updateIdle()
     }
 }
 
+QStringList Gateway::ownAuthorities() const
+{
+    QStringList allowed{QStringLiteral("127.0.0.1:%1").arg(port()),
+                        QStringLiteral("localhost:%1").arg(port())};
+    if (!m_options.baseUrl.isEmpty()) {
+        allowed << authority(QUrl(m_options.baseUrl));
+    }
+    return allowed;
+}
+
+QByteArray Gateway::crossSiteRefusal(const HttpRequest& request, bool sameOrigin) const
+{
+    const QByteArray refused = "Refused: the map gateway does not answer other web sites";
+    if (request.hasHeader("Sec-Fetch-Site")) {
+        const QByteArray site = request.header("Sec-Fetch-Site").toLower();
+        if (site != "none" && !(sameOrigin && site == "same-origin")) {
+            return refused;
+        }
+    }
+    if (request.hasHeader("Referer")) {
+        const QUrl referer(QString::fromLatin1(request.header("Referer")));
+        if (referer.scheme() != QLatin1String("http") || !ownAuthorities().contains(authority(referer))) {
+            return refused;
+        }
+    }
+    return {};
+}
+
 // Who may ask: a process on this machine, addressing this gateway by a loopback name, not on
 // behalf of a web page. A page that rebinds its own name to 127.0.0.1 still sends its own name
-// as Host, and a page's script request always carries an Origin.
+// as Host, a page's script request always carries an Origin, and what a browser fetches for a
+// page elsewhere says so in Sec-Fetch-Site or its Referer.
 QByteArray Gateway::refusal(const HttpRequest& request, const QHostAddress& peer) const
 {
     if (!peer.isLoopback()) {
         return "Refused: the map gateway answers this computer only";
     }
     const QString host = QString::fromLatin1(request.header("Host")).toLower();
-    QStringList allowed{QStringLiteral("127.0.0.1:%1").arg(port()),
-                        QStringLiteral("localhost:%1").arg(port())};
-    if (!m_options.baseUrl.isEmpty()) {
-        allowed << authority(QUrl(m_options.baseUrl));
-    }
+    const QStringList allowed = ownAuthorities();
     if (!allowed.contains(host)) {
         return "Refused: the map gateway answers only requests addressed to " +
                allowed.constFirst().toLatin1();
@@ -125,7 +176,7 @@ QByteArray Gateway::refusal(const HttpRequest& request, const QHostAddress& peer
     if (request.hasHeader("Origin")) {
         return "Refused: the map gateway does not answer web pages";
     }
-    return {};
+    return crossSiteRefusal(request, false);
 }
 
 void Gateway::handle(HttpExchange* exchange)
@@ -176,8 +227,10 @@ void Gateway::answerPage(HttpExchange* exchange, const QString& search)
     }
     // The page only points at the picture; all the work waits for the image request.
     const QByteArray title = search.toHtmlEscaped().toUtf8();
+    // The program takes the address up to the blank before "style=" and adds "&zl=N": the token
+    // goes last, and holds nothing that could end the address early.
     const QByteArray reference =
-        baseUrl().toUtf8() + "/mapdata?q=" + QUrl::toPercentEncoding(search) + "&w=640&h=640";
+        baseUrl().toUtf8() + "/mapdata?q=" + QUrl::toPercentEncoding(search) + "&w=640&h=640&t=" + m_token;
     const QList<QByteArray> lines{
         "<html><head><title>" + title + " - Orrowdale map gateway</title>",
         "<meta http-equiv=\"content-type\" content=\"text/html; charset=UTF-8\">",
@@ -193,6 +246,12 @@ void Gateway::answerPage(HttpExchange* exchange, const QString& search)
 
 void Gateway::answerImage(HttpExchange* exchange, const QString& search, const QUrlQuery& query)
 {
+    if (!sameToken(query.queryItemValue(QStringLiteral("t")).toLatin1(), m_token)) {
+        const QByteArray reason =
+            "Refused: ask /maps first; the picture's address on that page holds the token /mapdata needs";
+        respond(exchange, HttpAnswer::text(403, reason, reason));
+        return;
+    }
     if (search.isEmpty()) {
         respond(exchange, HttpAnswer::text(400, "No search text in the request (q)", "no search text (q)"));
         return;
@@ -241,9 +300,8 @@ void Gateway::answerImage(HttpExchange* exchange, const QString& search, const Q
     connect(exchange, &HttpExchange::finished, this, [this, id] {
         const auto it = m_pending.find(id);
         if (it != m_pending.end()) {
-            log(QStringLiteral("%1: the client left before its answer")
-                    .arg(QString::fromUtf8(it->exchange ? it->exchange->request().target : QByteArray())),
-                {it->key});
+            const QByteArray target = it->exchange ? it->exchange->request().target : QByteArray();
+            log(QString::fromUtf8(target) + QStringLiteral(": the client left before its answer"), {it->key});
             delete it->guard;
             m_pending.erase(it);
         }
@@ -297,14 +355,13 @@ void Gateway::respond(HttpExchange* exchange, const HttpAnswer& answer, const QS
         out.contentType = "text/plain; charset=UTF-8";
         out.body = out.reason + '\n';
     }
-    exchange->respond(out);
+    const HttpAnswer sent = exchange->respond(out);
     const HttpRequest& request = exchange->request();
-    log(QStringLiteral("%1 %2 %3 \"%4\" %5 bytes %6 ms")
-            .arg(QString::fromLatin1(request.method), QString::fromUtf8(request.target))
-            .arg(out.status)
-            .arg(QString::fromLatin1(out.reason))
-            .arg(out.body.size())
-            .arg(elapsedMs),
+    // Built in one piece: a target is the client's text, and may hold anything, '%' included.
+    log(QString::fromLatin1(request.method) + u' ' + QString::fromUtf8(request.target) + u' ' +
+            QString::number(sent.status) + QStringLiteral(" \"") + QString::fromLatin1(sent.reason) +
+            QStringLiteral("\" ") + QString::number(sent.body.size()) + QStringLiteral(" bytes ") +
+            QString::number(elapsedMs) + QStringLiteral(" ms"),
         keys);
 }
 
@@ -333,7 +390,8 @@ void Gateway::log(const QString& line, const QStringList& keys) const
 void Gateway::checkConfiguration()
 {
     QFile file(m_options.configPath);
-    const bool missing = !file.exists();
+    // A dangling link counts as no file: demo maps, as for a file not made yet.
+    const bool missing = !QFileInfo::exists(m_options.configPath);
     QByteArray text;
     if (!missing) {
         if (!file.open(QIODevice::ReadOnly)) {

@@ -19,9 +19,11 @@
 // The map gateway: answers the classic page and image requests of the program on loopback,
 // drawing each picture from the source its configuration file chooses.
 //
-//   GET /maps?...&q=SEARCH...           a page whose image reference leads to /mapdata
-//   GET /mapdata?...&q=SEARCH...&zl=N   the picture of SEARCH at web-map zoom 17 - N
+//   GET /maps?...&q=SEARCH...             a page whose image reference leads to /mapdata
+//   GET /mapdata?...&q=SEARCH...&t=T&zl=N the picture of SEARCH at web-map zoom 17 - N
 //
+// T is a secret of this gateway process, handed out only in the page: a web page elsewhere can
+// make the browser fetch /mapdata, but not read /maps, so it cannot spend the provider's key.
 // Failures get a 4xx/5xx status whose reason phrase says what to do. The configuration file is
 // read again whenever its text has changed, checked at each request.
 class Gateway : public QObject
@@ -33,6 +35,7 @@ public:
         QString configPath;           // read at each request; the demo source when missing
         QString baseUrl;              // put in front of "/mapdata?" on pages; empty: http://127.0.0.1:PORT
         int answerTimeoutMs = 20'000; // every image request is answered within this
+        int deliveryMs = 10'000;      // then this long to deliver it before the connection is cut
         int idleExitMs = 0;           // > 0: idle() after this long with no request open
     };
     // Makes the source for a provider configuration (static or tiles); null when it cannot.
@@ -53,6 +56,14 @@ public:
     // Where log lines go (one line each, no newline); nowhere by default.
     void setLogger(Logger logger) { m_logger = std::move(logger); }
     HttpServer& server() { return m_server; }
+
+    // The secret the page puts in the picture's address (t=...); /mapdata wants it back.
+    QByteArray pageToken() const { return m_token; }
+
+    // Why a request that a browser made for another site is refused; empty when it was not.
+    // Browsers say so in Sec-Fetch-Site, and in a Referer from elsewhere. sameOrigin: also
+    // allow a request by a page this gateway served itself.
+    QByteArray crossSiteRefusal(const HttpRequest& request, bool sameOrigin) const;
 
     // The web-map zoom for the classic zoom level zl: zl 0 is street level (17); clamped to 0..19.
     static int webZoom(int zl);
@@ -77,6 +88,7 @@ private:
 
     void handle(HttpExchange* exchange);
     QByteArray refusal(const HttpRequest& request, const QHostAddress& peer) const;
+    QStringList ownAuthorities() const;
     void answerPage(HttpExchange* exchange, const QString& search);
     void answerImage(HttpExchange* exchange, const QString& search, const class QUrlQuery& query);
     void finish(quint64 id, const MapAnswer& answer);
@@ -87,6 +99,7 @@ private:
     void updateIdle();
 
     Options m_options;
+    QByteArray m_token;
     HttpServer m_server;
     SourceFactory m_factory;
     Logger m_logger;

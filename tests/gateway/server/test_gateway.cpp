@@ -1,5 +1,7 @@
+#include "DemoSource.h"
 #include "Gateway.h"
 #include "RawHttp.h"
+#include "capture/PageScan.h"
 
 #include <QImage>
 #include <QSaveFile>
@@ -90,7 +92,9 @@ class TestGateway : public QObject
     quint16 port() const { return gateway->port(); }
     RawAnswer image(const QString& search, const QByteArray& rest = "&w=640&h=640&zl=0", int timeoutMs = 5000)
     {
-        return rawGet(port(), "/mapdata?q=" + QUrl::toPercentEncoding(search) + rest, {}, timeoutMs);
+        return rawGet(port(),
+                      "/mapdata?q=" + QUrl::toPercentEncoding(search) + rest + "&t=" + gateway->pageToken(),
+                      {}, timeoutMs);
     }
 
 private slots:
@@ -129,11 +133,16 @@ private slots:
         QVERIFY(page.body.endsWith("\r\n"));
         QCOMPARE(page.body.count("\r\n"), page.body.count('\n'));
         QCOMPARE(page.body.count('\r'), page.body.count('\n'));
-        const QByteArray line = "<img src=http://127.0.0.1:" + QByteArray::number(port()) +
-                                "/mapdata?q=" + QUrl::toPercentEncoding(search) +
-                                "&w=640&h=640 style=\"border:0\">";
+        const QByteArray base = "http://127.0.0.1:" + QByteArray::number(port());
+        const QByteArray address =
+            base + "/mapdata?q=" + QUrl::toPercentEncoding(search) + "&w=640&h=640&t=" + gateway->pageToken();
+        const QByteArray line = "<img src=" + address + " style=\"border:0\">";
         QVERIFY2(page.body.split('\r').contains("\n" + line), page.body.constData());
         QCOMPARE(page.body.count("img src="), 1);
+        // The program cuts out exactly that address, token and all.
+        const qsizetype start = FindPattern(line, ImageReferencePattern(QString::fromUtf8(base))) + 8;
+        QCOMPARE(CutImageReference(line, start, FindStyle(line, start)), QString::fromUtf8(address));
+        QCOMPARE(gateway->pageToken().size(), 32);
         QVERIFY(!page.body.contains("<b>\"")); // the title is escaped
         QCOMPARE(script.requests.size(), 0);
     }
@@ -170,7 +179,7 @@ private slots:
         QTest::addColumn<QByteArray>("request"); // %PORT% stands for the gateway's port
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("reason");
-        const QByteArray target = "/mapdata?q=x&zl=0";
+        const QByteArray target = "/mapdata?q=x&zl=0&t=%TOKEN%";
         const auto get = [&](const QByteArray& headers) {
             return "GET " + target + " HTTP/1.1\r\n" + headers + "\r\n";
         };
@@ -193,15 +202,43 @@ private slots:
         }
         QTest::newRow("localhost") << get("Host: localhost:%PORT%\r\n") << 200 << QByteArray("OK");
         QTest::newRow("LocalHost") << get("Host: LocalHost:%PORT%\r\n") << 200 << QByteArray("OK");
-        QTest::newRow("no search") << QByteArray(
-                                          "GET /mapdata?zl=0 HTTP/1.1\r\nHost: 127.0.0.1:%PORT%\r\n\r\n")
-                                   << 400 << QByteArray("No search text in the request (q)");
+        QTest::newRow("no search")
+            << QByteArray("GET /mapdata?zl=0&t=%TOKEN% HTTP/1.1\r\nHost: 127.0.0.1:%PORT%\r\n\r\n") << 400
+            << QByteArray("No search text in the request (q)");
         QTest::newRow("zl not a number")
-            << QByteArray("GET /mapdata?q=x&zl=1e3 HTTP/1.1\r\nHost: 127.0.0.1:%PORT%\r\n\r\n") << 400
-            << QByteArray("The zoom level (zl) is not a whole number");
+            << QByteArray("GET /mapdata?q=x&zl=1e3&t=%TOKEN% HTTP/1.1\r\nHost: 127.0.0.1:%PORT%\r\n\r\n")
+            << 400 << QByteArray("The zoom level (zl) is not a whole number");
         QTest::newRow("size too big")
-            << QByteArray("GET /mapdata?q=x&w=9999 HTTP/1.1\r\nHost: 127.0.0.1:%PORT%\r\n\r\n") << 400
-            << QByteArray("The picture size (w, h) must be 16 to 2048 pixels");
+            << QByteArray("GET /mapdata?q=x&w=9999&t=%TOKEN% HTTP/1.1\r\nHost: 127.0.0.1:%PORT%\r\n\r\n")
+            << 400 << QByteArray("The picture size (w, h) must be 16 to 2048 pixels");
+        // A web page elsewhere can have the browser fetch a picture, but cannot read the page
+        // that holds the token; what a browser marks as fetched for another site is refused too.
+        const QByteArray askMapsFirst =
+            "Refused: ask /maps first; the picture's address on that page holds the token /mapdata needs";
+        const QByteArray otherSite = "Refused: the map gateway does not answer other web sites";
+        const QByteArray host = "Host: 127.0.0.1:%PORT%\r\n";
+        const auto image = [](const QByteArray& query, const QByteArray& headers) {
+            return "GET /mapdata?q=x&zl=0" + query + " HTTP/1.1\r\nHost: 127.0.0.1:%PORT%\r\n" + headers +
+                   "\r\n";
+        };
+        QTest::newRow("no token") << image({}, {}) << 403 << askMapsFirst;
+        QTest::newRow("empty token") << image("&t=", {}) << 403 << askMapsFirst;
+        QTest::newRow("wrong token") << image("&t=0123456789abcdef0123456789abcdef", {}) << 403
+                                     << askMapsFirst;
+        QTest::newRow("cross-site image, no token")
+            << image({}, "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Dest: image\r\n") << 403 << otherSite;
+        QTest::newRow("cross-site image, token")
+            << get("Sec-Fetch-Site: cross-site\r\n" + host) << 403 << otherSite;
+        QTest::newRow("same-site") << get("Sec-Fetch-Site: same-site\r\n" + host) << 403 << otherSite;
+        QTest::newRow("same-origin") << get("Sec-Fetch-Site: same-origin\r\n" + host) << 403 << otherSite;
+        QTest::newRow("typed by the user")
+            << get("Sec-Fetch-Site: none\r\n" + host) << 200 << QByteArray("OK");
+        QTest::newRow("Referer elsewhere")
+            << get("Referer: http://attacker.example/page\r\n" + host) << 403 << otherSite;
+        QTest::newRow("Referer of another port")
+            << get("Referer: http://127.0.0.1:1/maps?q=x\r\n" + host) << 403 << otherSite;
+        QTest::newRow("Referer of its own page")
+            << get("Referer: http://127.0.0.1:%PORT%/maps?q=x\r\n" + host) << 200 << QByteArray("OK");
         QTest::newRow("other path") << QByteArray("GET /maps/x HTTP/1.1\r\nHost: 127.0.0.1:%PORT%\r\n\r\n")
                                     << 404 << QByteArray("Not Found");
         QTest::newRow("request line cap")
@@ -220,6 +257,7 @@ private slots:
         QFETCH(QByteArray, reason);
         writeConfig(providerConfig());
         const QByteArray p = QByteArray::number(port());
+        request.replace("%TOKEN%", gateway->pageToken());
         const RawAnswer got = rawExchange(port(), request.replace("%PORT%", p));
         QCOMPARE(got.status(), status);
         QCOMPARE(got.reason(), reason.replace("%PORT%", p));
@@ -354,6 +392,39 @@ private slots:
         QCOMPARE(image(QStringLiteral("twice")).body, QByteArray("first"));
     }
 
+    // As shipped: every picture answered within 20 s (the source told to be done a little
+    // before), and a connection cut 10 s after that at the latest.
+    void shippedBounds()
+    {
+        Gateway::Options options;
+        options.configPath = configPath;
+        gateway = std::make_unique<Gateway>(options);
+        gateway->setSourceFactory(
+            [this](const GatewayConfig&) { return std::make_unique<ScriptedSource>(&script); });
+        QVERIFY(gateway->listen(0));
+        writeConfig(providerConfig());
+        QDeadlineTimer given;
+        script.answer = [&](const MapRequest&, QDeadlineTimer deadline, MapSource::Done done) {
+            given = deadline;
+            done(picture("PNG!"));
+        };
+        QCOMPARE(image(QStringLiteral("x")).status(), 200);
+        QVERIFY2(given.remainingTime() > 19'000 && given.remainingTime() <= 19'500,
+                 qPrintable(QString::number(given.remainingTime())));
+        QCOMPARE(gateway->server().limits().lifetimeMs, 30'000);
+    }
+
+    // The demo picture names the zoom as the user chose it in Orrowdale, beside the zl it shows.
+    void demoCaption()
+    {
+        for (const int zl : {0, 4, 16}) {
+            MapRequest request;
+            request.zoom = Gateway::webZoom(zl);
+            QVERIFY(DemoSource::caption(request).contains(
+                QStringLiteral("Orrowdale zoom %1 (zl %2)").arg(zl + 1).arg(zl)));
+        }
+    }
+
     // A client that leaves mid-picture is forgotten: the source's answer goes nowhere.
     void clientLeaves()
     {
@@ -366,9 +437,10 @@ private slots:
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, port());
             QVERIFY(socket.waitForConnected(2000));
-            socket.write("GET /mapdata?q=x HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port()) +
-                         "\r\n\r\n");
+            socket.write("GET /mapdata?q=x&t=" + gateway->pageToken() +
+                         " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port()) + "\r\n\r\n");
             QTRY_COMPARE(script.requests.size(), 1);
+            resetConnection(socket);
         }
         QTRY_COMPARE(gateway->server().openConnections(), 0);
         kept(picture("nobody wants it"));
