@@ -75,8 +75,8 @@ int main(int argc, char** argv)
     }
 
     // A missing configuration gets the commented template to edit; the gateway runs without it.
-    QString problem;
-    if (!ConfigFile::ensureExists(options.configPath, &problem)) {
+    // Not being able to make it is no reason to stop: the gateway says so and draws demo maps.
+    if (QString problem; !ConfigFile::ensureExists(options.configPath, &problem)) {
         std::fprintf(stderr, "orrowdale-gateway: %s (using demo maps)\n", qPrintable(problem));
     }
 
@@ -87,6 +87,7 @@ int main(int argc, char** argv)
     });
     QObject::connect(&gateway, &Gateway::idle, &app, [] { QCoreApplication::exit(0); });
 
+    QString problem;
     const qintptr handedOver = ActivatedSocket::take(&problem);
     if (handedOver >= 0) {
         if (!gateway.adoptListeningSocket(handedOver)) {

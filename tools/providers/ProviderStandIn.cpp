@@ -2,16 +2,23 @@
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
 #include <QTimer>
 #include <QUrlQuery>
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -55,6 +62,11 @@ ProviderStandIn::ProviderStandIn(QObject* parent) : QObject(parent)
 {
     m_clock.start();
     m_server.setServerName("orrowdale-providers");
+    // Its own faults outlast the bounds the server ships with (a stall, an endless body).
+    HttpServer::Limits limits = m_server.limits();
+    limits.lifetimeMs = 10 * 60'000;
+    limits.maxHeldBytes = 1LL << 30;
+    m_server.setLimits(limits);
     m_server.setHandler([this](HttpExchange* exchange) { handle(exchange); });
 }
 
@@ -96,6 +108,47 @@ void ProviderStandIn::placeOf(const QString& search, double* latitude, double* l
     std::memcpy(&b, h.constData() + 4, 4);
     *latitude = -60 + 130.0 * (a / 4294967295.0);
     *longitude = -180 + 360.0 * (b / 4294967295.0);
+}
+
+bool ProviderStandIn::listenTls(const QString& certificateFile, const QString& keyFile)
+{
+    QFile certificate(certificateFile);
+    QFile key(keyFile);
+    if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(QSslCertificate(certificate.readAll()));
+    tls.setPrivateKey(QSslKey(key.readAll(), QSsl::Rsa));
+    if (tls.localCertificate().isNull() || tls.privateKey().isNull()) {
+        return false;
+    }
+    delete m_tls;
+    m_tls = new QSslServer(this);
+    m_tls->setSslConfiguration(tls);
+    connect(m_tls, &QSslServer::pendingConnectionAvailable, this, [this] {
+        while (auto* socket = qobject_cast<QSslSocket*>(m_tls->nextPendingConnection())) {
+            connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QSslSocket::readyRead, socket, [this, socket] {
+                const QByteArray head = socket->peek(16 * 1024);
+                if (!head.contains("\r\n\r\n")) {
+                    return;
+                }
+                const QByteArray line = head.left(head.indexOf("\r\n"));
+                emit requestReceived("https " + line);
+                const QByteArray target = line.split(' ').value(1);
+                socket->write("HTTP/1.1 302 Found\r\nLocation: " + baseUrl().toLatin1() + target +
+                              "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                socket->disconnectFromHost();
+            });
+        }
+    });
+    return m_tls->listen(QHostAddress::LocalHost, 0);
+}
+
+quint16 ProviderStandIn::tlsPort() const
+{
+    return m_tls ? m_tls->serverPort() : 0;
 }
 
 QColor ProviderStandIn::tileColour(int z, int x, int y)
@@ -242,10 +295,45 @@ void ProviderStandIn::answer(HttpExchange* exchange, Endpoint endpoint, const QS
         HttpAnswer a = HttpAnswer::text(302, "Found", "moved");
         a.headers.append({QByteArray("Location"), QByteArray("file:///etc/passwd")});
         exchange->respond(a);
+    } else if (fault == QLatin1String("redirect-loop")) {
+        HttpAnswer a = HttpAnswer::text(302, "Found", "moved");
+        a.headers.append({QByteArray("Location"), exchange->request().target});
+        exchange->respond(a);
+    } else if (const int hops = faultNumber(fault, QStringLiteral("redirect-")); hops > 0) {
+        HttpAnswer a = HttpAnswer::text(302, "Found", "moved");
+        QByteArray next = exchange->request().target;
+        next.replace("redirect-" + QByteArray::number(hops), "redirect-" + QByteArray::number(hops - 1));
+        a.headers.append({QByteArray("Location"), next});
+        exchange->respond(a);
+    } else if (fault == QLatin1String("redirect-0")) {
+        exchange->respond(good);
+    } else if (const int kib = faultNumber(fault, QStringLiteral("noise-")); kib > 0 && kib <= 64 * 1024) {
+        HttpAnswer a = good;
+        a.contentType = "image/png";
+        a.body = noise(kib);
+        exchange->respond(a);
     } else {
         Q_UNUSED(endpoint);
         exchange->respond(HttpAnswer::text(400, "Bad Request", "unknown fault " + fault.toUtf8()));
     }
+}
+
+QByteArray ProviderStandIn::noise(int kibibytes)
+{
+    const QString key = QStringLiteral("noise %1").arg(kibibytes);
+    if (const QByteArray* kept = m_pictures.object(key)) {
+        return *kept;
+    }
+    // Three bytes a pixel that do not compress: the PNG comes out just over the pixels' size.
+    const int side = int(std::sqrt(double(kibibytes) * 1024 / 3.0));
+    QImage image(side, side, QImage::Format_RGB888);
+    for (int y = 0; y < side; ++y) {
+        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(image.scanLine(y)),
+                                              image.bytesPerLine() / 4);
+    }
+    const QByteArray png = encode(image, "png");
+    m_pictures.insert(key, new QByteArray(png), int(png.size()));
+    return png;
 }
 
 HttpAnswer ProviderStandIn::geocode(const QString& search, bool geojson, bool notFound) const

@@ -37,7 +37,13 @@
 //   html              an HTML page instead
 //   malformed         JSON cut short / a picture cut short
 //   redirect-file     302 to file:///etc/passwd
+//   redirect-<N>      302 to the same request with redirect-<N-1>; redirect-0 is a good answer
+//   redirect-loop     302 to the very same request
+//   noise-<K>         a good picture of about K KiB (noise, so that it does not compress)
 //   notfound          no place (geocoder)
+//
+// With listenTls() it also answers https on a second port, every request there with a 302 to
+// the same target over plain http (a downgrade the gateway must refuse).
 class ProviderStandIn : public QObject
 {
     Q_OBJECT
@@ -61,6 +67,9 @@ public:
     ~ProviderStandIn() override;
 
     bool listen(quint16 port = 0);
+    // The https port, with a certificate and key in PEM files; false when they cannot be used.
+    bool listenTls(const QString& certificateFile, const QString& keyFile);
+    quint16 tlsPort() const;
     quint16 port() const { return m_server.port(); }
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
 
@@ -105,8 +114,10 @@ private:
     HttpAnswer geocode(const QString& search, bool geojson, bool notFound) const;
     QByteArray tile(int z, int x, int y, int size);
     QByteArray staticMap(const QString& search, int zoom, QSize size, bool jpeg);
+    QByteArray noise(int kibibytes);
 
     HttpServer m_server;
+    class QSslServer* m_tls = nullptr;
     QElapsedTimer m_clock;
     QString m_key;
     int m_badKeyStatus = 403;

@@ -28,7 +28,12 @@ int main(int argc, char** argv)
     const QCommandLineOption tileFaultOption(QStringLiteral("tile-fault"),
                                              QStringLiteral("A fault for every tile request."),
                                              QStringLiteral("FAULT"));
-    parser.addOptions({portOption, keyOption, tileFaultOption});
+    const QCommandLineOption tlsOption(
+        QStringLiteral("tls"),
+        QStringLiteral("Also answer https, with this certificate and key (PEM): every request there is "
+                       "redirected to plain http. Its port is logged as \"tls on https://...\"."),
+        QStringLiteral("CERT,KEY"));
+    parser.addOptions({portOption, keyOption, tileFaultOption, tlsOption});
     parser.process(app);
 
     bool ok = false;
@@ -44,11 +49,22 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "orrowdale-providers: cannot listen on 127.0.0.1:%u\n", port);
         return 1;
     }
+    if (parser.isSet(tlsOption)) {
+        const QStringList files = parser.value(tlsOption).split(u',');
+        if (files.size() != 2 || !standIn.listenTls(files[0], files[1])) {
+            std::fprintf(stderr, "orrowdale-providers: --tls needs a usable CERT,KEY pair\n");
+            return 1;
+        }
+    }
     QObject::connect(&standIn, &ProviderStandIn::requestReceived, [](const QByteArray& line) {
         std::fprintf(stderr, "%s\n", line.constData());
         std::fflush(stderr);
     });
     std::printf("listening on %s\n", qPrintable(standIn.baseUrl()));
     std::fflush(stdout);
+    if (standIn.tlsPort() != 0) {
+        std::fprintf(stderr, "tls on https://127.0.0.1:%u\n", standIn.tlsPort());
+        std::fflush(stderr);
+    }
     return app.exec();
 }

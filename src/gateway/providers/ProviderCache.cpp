@@ -5,6 +5,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QSaveFile>
 
 #include <memory>
 
@@ -16,6 +17,35 @@ const QByteArray LengthHeader = "X-Orrowdale-Body-Length";
 QByteArray checksum(const QByteArray& body)
 {
     return QCryptographicHash::hash(body, QCryptographicHash::Sha1).toHex();
+}
+
+// The cache lives in a folder of its own under the one configured, marked as ours: Qt's cache
+// trims every "*.d" file under its folder, and the configured one may hold anything.
+const QString OwnFolder = QStringLiteral("orrowdale-provider-cache");
+const QString MarkerName = QStringLiteral("CACHEDIR.TAG");
+const QByteArray MarkerText = "Signature: 8a477f597d28d172789f06886806bc55\n"
+                              "# The Orrowdale map gateway's cache of map provider answers.\n"
+                              "# The gateway removes files in this folder, and nowhere else.\n";
+
+// Our folder under directory, made and marked when new; empty when the folder there is not ours.
+QString ownFolder(const QString& directory)
+{
+    const QString folder = QDir(directory).filePath(OwnFolder);
+    const QString marker = QDir(folder).filePath(MarkerName);
+    QFile existing(marker);
+    if (existing.open(QIODevice::ReadOnly) && existing.read(MarkerText.size() + 1) == MarkerText) {
+        return folder;
+    }
+    const QDir dir(folder);
+    if (dir.exists() && !dir.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+        return {}; // someone else's files: not ours to trim
+    }
+    QSaveFile file(marker);
+    if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) ||
+        file.write(MarkerText) != MarkerText.size() || !file.commit()) {
+        return {};
+    }
+    return folder;
 }
 
 // Files Qt's cache was still writing when a previous run ended abruptly; never read, only in the way.
@@ -35,14 +65,25 @@ void removeLeftovers(const QString& directory)
 
 ProviderCache::ProviderCache(const QString& directory, qint64 maximumBytes)
 {
-    QDir().mkpath(directory);
-    removeLeftovers(directory);
-    m_disk.setCacheDirectory(directory);
+    const QString folder = ownFolder(directory);
+    if (folder.isEmpty()) {
+        return; // nothing is kept, rather than anything of someone else's removed
+    }
+    removeLeftovers(folder);
+    m_disk.setCacheDirectory(folder);
     m_disk.setMaximumCacheSize(maximumBytes);
+}
+
+bool ProviderCache::isUsable() const
+{
+    return !m_disk.cacheDirectory().isEmpty();
 }
 
 std::optional<ProviderCache::Entry> ProviderCache::find(const QUrl& url)
 {
+    if (!isUsable()) {
+        return std::nullopt;
+    }
     const QNetworkCacheMetaData meta = m_disk.metaData(url);
     if (!meta.isValid()) {
         return std::nullopt;
@@ -77,6 +118,9 @@ std::optional<ProviderCache::Entry> ProviderCache::find(const QUrl& url)
 
 void ProviderCache::store(const QUrl& url, const Entry& entry)
 {
+    if (!isUsable()) {
+        return;
+    }
     QNetworkCacheMetaData meta;
     meta.setUrl(url);
     meta.setSaveToDisk(true);
@@ -107,5 +151,8 @@ void ProviderCache::store(const QUrl& url, const Entry& entry)
 
 void ProviderCache::remove(const QUrl& url)
 {
+    if (!isUsable()) {
+        return;
+    }
     m_disk.remove(url);
 }

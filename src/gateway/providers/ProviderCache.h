@@ -26,14 +26,17 @@ public:
         bool isFresh(const QDateTime& now) const { return expires.isValid() && now < expires; }
     };
 
+    // Kept in a marked folder of its own under directory, which is all it ever trims. When that
+    // folder exists without the mark (someone else's), nothing is cached.
     ProviderCache(const QString& directory, qint64 maximumBytes);
+    bool isUsable() const;
 
     // The entry for url, checked against its checksum; a damaged entry is removed and not returned.
     std::optional<Entry> find(const QUrl& url);
     void store(const QUrl& url, const Entry& entry);
     void remove(const QUrl& url);
 
-    qint64 size() { return m_disk.cacheSize(); }
+    qint64 size() { return isUsable() ? m_disk.cacheSize() : 0; }
     QString directory() const { return m_disk.cacheDirectory(); }
 
 private:

@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
+#include <QSslConfiguration>
 #include <QString>
 #include <QTimer>
 #include <QUrl>
@@ -18,6 +19,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class ProviderRequest;
 
@@ -100,6 +102,10 @@ private:
     Host& host(const QUrl& url);
     void pump(Host& host);
     void start(Host& host, ProviderRequest* request);
+    void send(ProviderRequest* request);
+    // For a redirect: nothing when the answer is no redirect, an empty text when the next hop
+    // has gone out, else why the request fails.
+    std::optional<QString> follow(ProviderRequest* request, class QNetworkReply* reply);
     void finished(ProviderRequest* request);
     void fail(ProviderRequest* request, int status, const QString& reason);
     void succeed(ProviderRequest* request, Result result);
@@ -108,6 +114,8 @@ private:
     Reasons::Who who(Kind kind) const;
 
     Settings m_settings;
+    // The system's certificate authorities, plus any in ORROWDALE_GATEWAY_CA_FILE.
+    std::optional<QSslConfiguration> m_tls;
     QNetworkAccessManager m_network;
     std::unique_ptr<ProviderCache> m_cache;
     QHash<QString, Host> m_hosts;

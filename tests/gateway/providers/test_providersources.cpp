@@ -369,7 +369,7 @@ void TestProviderSources::finishedPictureOutlivesARestart()
     QVERIFY(!first.isEmpty());
     if (dropAnswers) {
         QNetworkDiskCache disk;
-        disk.setCacheDirectory(m_cache->path());
+        disk.setCacheDirectory(m_cache->path() + QStringLiteral("/orrowdale-provider-cache"));
         for (const ProviderStandIn::Request& r : m_standIn->requests()) {
             const QString target = QString::fromLatin1(r.target).replace(Key, QStringLiteral("KEY"));
             QVERIFY2(disk.remove(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_standIn->port()) + target)),
