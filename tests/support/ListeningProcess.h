@@ -19,6 +19,7 @@ public:
 
     bool isRunning() const { return !m_baseUrl.isEmpty() && m_process.state() == QProcess::Running; }
     QString errorString() const { return m_error; }
+    qint64 processId() const { return m_process.processId(); }
     // "http://127.0.0.1:PORT", empty when the program did not start.
     QString baseUrl() const { return m_baseUrl; }
 

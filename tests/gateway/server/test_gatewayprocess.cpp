@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QImage>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -10,13 +11,23 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 quint16 portOf(const QString& baseUrl)
 {
     return static_cast<quint16>(baseUrl.section(QLatin1Char(':'), -1).toUInt());
+}
+
+// The picture's address (path and query) as the gateway's page gives it for search.
+QByteArray pictureAddress(quint16 port, const QByteArray& search)
+{
+    const RawAnswer page = rawGet(port, "/maps?q=" + search);
+    const qsizetype at = page.body.indexOf("/mapdata?");
+    return at < 0 ? QByteArray() : page.body.mid(at, page.body.indexOf(' ', at) - at);
 }
 
 quint16 freePort()
@@ -62,17 +73,88 @@ private slots:
         const quint16 port = portOf(gateway.baseUrl());
         const RawAnswer page = rawGet(port, "/maps?q=Londonderry%20UK");
         QCOMPARE(page.status(), 200);
-        QVERIFY(page.body.contains("<img src=" + gateway.baseUrl().toUtf8() +
-                                   "/mapdata?q=Londonderry%20UK&w=640&h=640 style=\"border:0\">\r\n"));
-        const RawAnswer picture = rawGet(port, "/mapdata?q=Londonderry%20UK&w=640&h=640&zl=0");
+        const QRegularExpression line(
+            QStringLiteral("<img src=%1(/mapdata\\?q=Londonderry%20UK&w=640&h=640&t=[0-9a-f]{32}) "
+                           "style=\"border:0\">\r\n")
+                .arg(QRegularExpression::escape(gateway.baseUrl())));
+        const QRegularExpressionMatch found = line.match(QString::fromUtf8(page.body));
+        QVERIFY2(found.hasMatch(), page.body.constData());
+        const QByteArray address = found.captured(1).toUtf8();
+        const RawAnswer picture = rawGet(port, address + "&zl=0");
         QCOMPARE(picture.status(), 200);
         QVERIFY(picture.head.contains("\r\nContent-Type: image/png\r\n"));
         const QImage image = QImage::fromData(picture.body);
         QCOMPARE(image.size(), QSize(640, 640));
         // The demo marking: a dark band along the bottom.
         QVERIFY(qGray(image.pixel(600, 638)) < 90);
-        QVERIFY(gateway.waitForLog(
-            QStringLiteral("GET /mapdata?q=Londonderry%20UK&w=640&h=640&zl=0 200 \"OK\"")));
+        QVERIFY(gateway.waitForLog(QStringLiteral("GET %1&zl=0 200 \"OK\" %2 bytes ")
+                                       .arg(QString::fromUtf8(address))
+                                       .arg(picture.body.size())));
+
+        // Escapes in the target are logged as sent, and the rest of the line stays right.
+        const QByteArray comma = pictureAddress(port, "Berlin%2C%20Germany") + "&zl=4";
+        QCOMPARE(rawGet(port, comma).status(), 200);
+        const QRegularExpression logged(QStringLiteral("^\\S+ GET %1 200 \"OK\" \\d+ bytes \\d+ ms$")
+                                            .arg(QRegularExpression::escape(QString::fromUtf8(comma))));
+        QTRY_VERIFY2(!gateway.log().filter(logged).isEmpty(), qPrintable(gateway.log().join(u'\n')));
+    }
+
+    void configurationCannotBeMade_data()
+    {
+        QTest::addColumn<QString>("configPath");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("its folder cannot be made")
+            << home.filePath(QStringLiteral("a-file/orrowdale/gateway.conf"))
+            << QStringLiteral("cannot create the folder ") +
+                   home.filePath(QStringLiteral("a-file/orrowdale"));
+        QTest::newRow("a dangling link in its place")
+            << home.filePath(QStringLiteral("dangling.conf")) << QStringLiteral("cannot create ");
+    }
+    // Where the configuration file cannot be made, the gateway says so and draws demo maps.
+    void configurationCannotBeMade()
+    {
+        QFETCH(QString, configPath);
+        QFile(home.filePath(QStringLiteral("a-file"))).open(QIODevice::WriteOnly);
+        QFile::link(home.filePath(QStringLiteral("nowhere/gateway.conf")),
+                    home.filePath(QStringLiteral("dangling.conf")));
+        GatewayProcess gateway({"--config", configPath}, environment());
+        QVERIFY2(gateway.isRunning(), qPrintable(gateway.errorString()));
+        QFETCH(QString, message);
+        QVERIFY(gateway.waitForLog(message));
+        QVERIFY(gateway.waitForLog(QStringLiteral("(using demo maps)")));
+        const quint16 port = portOf(gateway.baseUrl());
+        QCOMPARE(rawGet(port, pictureAddress(port, "x") + "&zl=3").status(), 200);
+        QVERIFY(gateway.isRunning());
+    }
+
+    // The bounds as shipped, not as a test sets them: 64 header fields, 10 s for a request to
+    // arrive, 256 connections open at once.
+    void shippedBounds()
+    {
+        GatewayProcess gateway({}, environment());
+        QVERIFY(gateway.isRunning());
+        const quint16 port = portOf(gateway.baseUrl());
+        QByteArray fields;
+        for (int i = 0; i < 63; ++i) {
+            fields += "X-Field-" + QByteArray::number(i) + ": 1\r\n";
+        }
+        QCOMPARE(rawGet(port, "/maps?q=x", fields).status(), 200); // with Host: 64
+        QCOMPARE(rawGet(port, "/maps?q=x", fields + "X-One-More: 1\r\n").status(), 431);
+
+        std::vector<std::unique_ptr<QTcpSocket>> open;
+        for (int i = 0; i < 256; ++i) {
+            open.push_back(std::make_unique<QTcpSocket>());
+            open.back()->connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(open.back()->waitForConnected(2000));
+        }
+        QCOMPARE(rawGet(port, "/maps?q=x").reason(), QByteArray("Service Unavailable: too many connections"));
+        open.pop_back();
+        QTRY_COMPARE(rawGet(port, "/maps?q=x", {}, 2000).status(), 200);
+        open.clear();
+
+        const RawAnswer slow = rawExchange(port, "GET /maps?q=x HTTP/1.1\r\n", 15'000);
+        QVERIFY(slow.closed);
+        QVERIFY2(slow.ms >= 9'500 && slow.ms < 11'500, qPrintable(QString::number(slow.ms)));
     }
 
     void portInUse()
@@ -91,7 +173,7 @@ private slots:
         GatewayProcess gateway({"--idle-exit", "1"}, environment());
         QVERIFY(gateway.isRunning());
         QTest::qWait(600);
-        QCOMPARE(rawGet(portOf(gateway.baseUrl()), "/mapdata?q=x&zl=3").status(), 200);
+        QCOMPARE(rawGet(portOf(gateway.baseUrl()), "/maps?q=x").status(), 200);
         QTest::qWait(600);
         QVERIFY(gateway.isRunning());
         QCOMPARE(gateway.waitForExit(5000), 0);
@@ -171,9 +253,12 @@ private slots:
         QVERIFY(gateway.isRunning());
         const quint16 port = portOf(gateway.baseUrl());
         QList<RawAnswer> answers;
-        answers << rawGet(port, "/maps?q=x") << rawGet(port, "/mapdata?q=a" + key + "&zl=1", {}, 25'000)
-                << rawGet(port, "/mapdata?q=" + key, "Origin: http://x\r\n")
-                << rawExchange(port, "GET /mapdata?q=1 HTTP/1.1\r\nHost: localhost:8\r\n\r\n", 25'000);
+        const QByteArray token = "&t=" + pictureAddress(port, "x").split('=').constLast();
+        answers << rawGet(port, "/maps?q=x")
+                << rawGet(port, "/mapdata?q=a" + key + "&zl=1" + token, {}, 25'000)
+                << rawGet(port, "/mapdata?q=" + key + token, "Origin: http://x\r\n")
+                << rawExchange(port, "GET /mapdata?q=1" + token + " HTTP/1.1\r\nHost: localhost:8\r\n\r\n",
+                               25'000);
         QCOMPARE(answers[0].status(), 200);
         QVERIFY(answers[1].status() >= 500);
         QCOMPARE(answers[2].status(), 403);
