@@ -8,6 +8,7 @@
 #include "support/ProviderStandInProcess.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -184,6 +185,14 @@ private slots:
             QVERIFY2(QFile::exists(path), qPrintable(path + QStringLiteral(" was removed")));
         }
         QVERIFY(QFile::exists(build + QStringLiteral("/orrowdale-provider-cache/CACHEDIR.TAG")));
+        // It did trim: what it keeps is within its 1 MB.
+        qint64 kept = 0;
+        QDirIterator it(build + QStringLiteral("/orrowdale-provider-cache"), {QStringLiteral("*.d")},
+                        QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            kept += it.nextFileInfo().size();
+        }
+        QVERIFY2(kept > 0 && kept <= 1 << 20, qPrintable(QString::number(kept)));
         QVERIFY(!QFile::exists(other + QStringLiteral("/orrowdale-provider-cache/CACHEDIR.TAG")));
         writeConfig(providers->baseUrl(), dir.filePath(QStringLiteral("cache")));
     }
