@@ -30,6 +30,7 @@ bool isToken(const QByteArray& name)
 // What is handed to the socket at a time: a client that does not read holds no more than this
 // (and what the system buffers) besides its answer.
 constexpr qsizetype SliceBytes = 256 * 1024;
+constexpr qsizetype ShortBytes = 4 * 1024;
 
 bool isAscii(QByteArrayView text)
 {
@@ -241,7 +242,8 @@ HttpAnswer HttpExchange::respond(const HttpAnswer& answer)
     }
     HttpAnswer out = answer;
     const HttpServer::Limits limits = m_server->limits();
-    if (answer.body.size() > SliceBytes && m_server->m_held + answer.body.size() > limits.maxHeldBytes) {
+    // Short texts (refusals, reasons) always go out; they are what the cap leaves room for.
+    if (answer.body.size() > ShortBytes && m_server->m_held + answer.body.size() > limits.maxHeldBytes) {
         // Others have not taken their answers yet; memory stays bounded, and this client may
         // try again.
         out = HttpAnswer::text(503, "Service Unavailable: too many answers waiting to be sent",
@@ -290,9 +292,9 @@ void HttpExchange::write(const QByteArray& bytes)
     } else {
         m_unsent += bytes;
     }
-    const qint64 held = m_unsent.size() - m_unsentAt;
-    m_server->m_held += held - m_held;
-    m_held = held;
+    // Counted whole until all of it has gone to the socket: that is when its memory is let go.
+    m_server->m_held += m_unsent.size() - m_held;
+    m_held = m_unsent.size();
     feed();
 }
 

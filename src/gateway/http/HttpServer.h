@@ -122,7 +122,7 @@ public:
         // From accept to the last byte sent: the gateway's 20 s answer bound and 10 s to deliver.
         // A connection still open then is aborted, whatever it was doing.
         int lifetimeMs = 30'000;
-        qint64 maxHeldBytes = 64LL << 20; // answers not yet sent, all connections together
+        qint64 maxHeldBytes = 32LL << 20; // answers not yet sent, all connections together
     };
 
     // Called once per well-formed request, on the server's thread. The handler answers through

@@ -182,23 +182,30 @@ void ProviderClient::fetch(Kind kind, const QUrl& url, QDeadlineTimer deadline, 
         });
     }
 
+    // The cache is read when the request's turn comes, not here: a burst of requests for one big
+    // answer then holds one copy of it at a time, not one each.
+    QMetaObject::invokeMethod(
+        request, [this, request] { begin(request); }, Qt::QueuedConnection);
+}
+
+void ProviderClient::begin(ProviderRequest* request)
+{
+    if (request->answered) {
+        return;
+    }
+    const QUrl url = request->url;
+    const QDeadlineTimer deadline = request->deadline;
     if (std::optional<ProviderCache::Entry> entry = m_cache->find(request->cacheUrl)) {
         if (entry->isFresh(QDateTime::currentDateTimeUtc())) {
-            Result result{200, {}, std::move(entry->body), entry->contentType, true, entry->expires};
-            QMetaObject::invokeMethod(
-                request, [request, result] { request->answer(result); }, Qt::QueuedConnection);
+            request->answer(
+                Result{200, {}, std::move(entry->body), entry->contentType, true, entry->expires});
             return;
         }
         request->stale = std::move(entry);
     }
 
     if (!isWeb(url) || url.host().isEmpty()) {
-        QMetaObject::invokeMethod(
-            request,
-            [this, request] {
-                fail(request, 502, QStringLiteral("The provider address is not a web address"));
-            },
-            Qt::QueuedConnection);
+        fail(request, 502, QStringLiteral("The provider address is not a web address"));
         return;
     }
 

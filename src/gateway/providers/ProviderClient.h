@@ -99,6 +99,7 @@ private:
         QTimer* wake = nullptr;
     };
 
+    void begin(ProviderRequest* request);
     Host& host(const QUrl& url);
     void pump(Host& host);
     void start(Host& host, ProviderRequest* request);
