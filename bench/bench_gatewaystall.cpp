@@ -8,8 +8,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -25,17 +23,6 @@ namespace {
 constexpr int Clients = 260;
 constexpr qint64 TargetMiB = 150;
 constexpr qint64 TargetFreshMs = 1000;
-
-qint64 residentMiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("VmRSS:\\s+(\\d+) kB"))
-                                          .match(QString::fromLatin1(status.readAll()));
-    return m.hasMatch() ? m.captured(1).toLongLong() / 1024 : -1;
-}
 
 struct Answer
 {
@@ -85,7 +72,7 @@ int main(int argc, char* argv[])
         std::printf("the gateway or the stand-in providers did not start\n");
         return 1;
     }
-    const quint16 port = static_cast<quint16>(gateway.baseUrl().section(u':', -1).toUInt());
+    const quint16 port = gateway.port();
     // The address as the page gives it (it holds the gateway's token).
     const QByteArray body = get(port, "/maps?q=fault-noise-7000%20stall").all;
     const qsizetype at = body.indexOf("/mapdata?");
@@ -117,7 +104,7 @@ int main(int argc, char* argv[])
     qint64 freshDuring = -1;
     QByteArray freshDuringStatus;
     while (clock.elapsed() < 31'000) {
-        peak = std::max(peak, residentMiB(gateway.processId()));
+        peak = std::max(peak, gateway.residentKiB() / 1024);
         if (freshDuring < 0 && clock.elapsed() > 5000) {
             const Answer fresh = get(port, "/maps?q=fresh");
             freshDuring = fresh.second;
@@ -138,6 +125,6 @@ int main(int argc, char* argv[])
     std::printf("the picture, read, after the allowance: %s in %lld ms (target: within %lld ms)\n",
                 after.first.constData(), static_cast<long long>(after.second),
                 static_cast<long long>(TargetFreshMs));
-    std::printf("resident size after: %lld MiB\n", static_cast<long long>(residentMiB(gateway.processId())));
+    std::printf("resident size after: %lld MiB\n", static_cast<long long>(gateway.residentKiB() / 1024));
     return peak < TargetMiB && after.first.contains(" 200 ") && after.second < TargetFreshMs ? 0 : 1;
 }

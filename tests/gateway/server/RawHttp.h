@@ -71,3 +71,11 @@ inline void resetConnection(QTcpSocket& socket)
     ::setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
     socket.abort();
 }
+
+// The picture's address (path and query, token included) as the gateway's page gives it.
+inline QByteArray pictureAddress(quint16 port, const QByteArray& search)
+{
+    const RawAnswer page = rawGet(port, "/maps?q=" + search);
+    const qsizetype at = page.body.indexOf("/mapdata?");
+    return at < 0 ? QByteArray() : page.body.mid(at, page.body.indexOf(' ', at) - at);
+}

@@ -11,7 +11,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -19,22 +18,6 @@
 #include <memory>
 
 namespace {
-
-quint16 portOf(const QString& url)
-{
-    return static_cast<quint16>(url.section(QLatin1Char(':'), -1).toUInt());
-}
-
-qint64 residentKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("VmRSS:\\s+(\\d+) kB"))
-                                          .match(QString::fromLatin1(status.readAll()));
-    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
-}
 
 void touchOld(const QString& path)
 {
@@ -57,7 +40,7 @@ class TestGatewayAbuse : public QObject
     QString tlsBase; // the stand-in's https address
 
     QString configPath() const { return dir.filePath(QStringLiteral("gateway.conf")); }
-    quint16 port() const { return portOf(gateway->baseUrl()); }
+    quint16 port() const { return gateway->port(); }
     void writeConfig(const QString& base, const QString& cacheDir, int cacheMb = 64)
     {
         QSaveFile file(configPath());
@@ -67,13 +50,6 @@ class TestGatewayAbuse : public QObject
                    "[limits]\ncache_mb = " +
                    QByteArray::number(cacheMb) + "\ncache_dir = " + cacheDir.toUtf8() + "\n");
         QVERIFY(file.commit());
-    }
-    // The picture's address as the page gives it.
-    QByteArray pictureAddress(const QByteArray& search)
-    {
-        const RawAnswer page = rawGet(port(), "/maps?q=" + search);
-        const qsizetype at = page.body.indexOf("/mapdata?");
-        return page.body.mid(at, page.body.indexOf(' ', at) - at);
     }
     int providerRequests(const QString& fragment) { return int(providers->log().filter(fragment).size()); }
 
@@ -108,7 +84,7 @@ private slots:
     // neither reaches the provider. The program, which read the page, is answered.
     void crossSiteImage()
     {
-        const QByteArray address = pictureAddress("Haverhill%20MA");
+        const QByteArray address = pictureAddress(port(), "Haverhill%20MA");
         QVERIFY2(address.contains("&t="), address.constData());
         const int before = providerRequests(QStringLiteral("/staticmap?center=Haverhill"));
         const QByteArray image =
@@ -148,7 +124,7 @@ private slots:
         QFETCH(bool, tls);
         writeConfig(tls ? tlsBase : providers->baseUrl(), dir.filePath(QStringLiteral("cache")));
         const QByteArray search = QTest::currentDataTag() + QByteArray(" fault-") + fault;
-        const QByteArray address = pictureAddress(QUrl::toPercentEncoding(search));
+        const QByteArray address = pictureAddress(port(), QUrl::toPercentEncoding(search));
         const RawAnswer got = rawGet(port(), address + "&zl=4", {}, 25'000);
         QTEST(got.status(), "status");
         QTEST(got.reason(), "reason");
@@ -176,8 +152,8 @@ private slots:
             // Half a megabyte each, past the 1 MB the cache may hold: it trims.
             for (int i = 0; i < 4; ++i) {
                 const QByteArray search = "fault-noise-500 picture " + QByteArray::number(++n);
-                const RawAnswer got =
-                    rawGet(port(), pictureAddress(QUrl::toPercentEncoding(search)) + "&zl=4", {}, 25'000);
+                const RawAnswer got = rawGet(
+                    port(), pictureAddress(port(), QUrl::toPercentEncoding(search)) + "&zl=4", {}, 25'000);
                 QCOMPARE(got.status(), 200);
             }
         }
@@ -201,7 +177,7 @@ private slots:
     // answered meanwhile. (bench_gatewaystall does this with 260 clients, and past the bound.)
     void clientsThatDoNotRead()
     {
-        const QByteArray address = pictureAddress("fault-noise-7000%20stalled");
+        const QByteArray address = pictureAddress(port(), "fault-noise-7000%20stalled");
         QCOMPARE(rawGet(port(), address + "&zl=4", {}, 25'000).status(), 200); // now in the cache
         std::vector<std::unique_ptr<QTcpSocket>> stalled;
         const QByteArray request =
@@ -215,7 +191,7 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(gateway->log().filter(QStringLiteral("noise-7000%20stalled")).size() >= 42,
                                  20'000);
-        const qint64 kib = residentKiB(gateway->processId());
+        const qint64 kib = gateway->residentKiB();
         qInfo("gateway resident size with 40 clients not reading 7 MB: %lld MiB", kib / 1024);
         QVERIFY2(kib > 0 && kib < 150 * 1024, qPrintable(QString::number(kib)));
         const RawAnswer fresh = rawGet(port(), "/maps?q=fresh");

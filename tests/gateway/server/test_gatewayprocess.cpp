@@ -22,14 +22,6 @@ quint16 portOf(const QString& baseUrl)
     return static_cast<quint16>(baseUrl.section(QLatin1Char(':'), -1).toUInt());
 }
 
-// The picture's address (path and query) as the gateway's page gives it for search.
-QByteArray pictureAddress(quint16 port, const QByteArray& search)
-{
-    const RawAnswer page = rawGet(port, "/maps?q=" + search);
-    const qsizetype at = page.body.indexOf("/mapdata?");
-    return at < 0 ? QByteArray() : page.body.mid(at, page.body.indexOf(' ', at) - at);
-}
-
 quint16 freePort()
 {
     QTcpServer probe;
