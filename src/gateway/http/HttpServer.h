@@ -74,7 +74,8 @@ public:
 
 signals:
     void bytesWritten(qint64 bytes);
-    // The connection is gone (closed by either side); the exchange is deleted soon after.
+    // The connection is gone (closed after the answer, reset by the client, or cut at a bound;
+    // a client that only ends its sending is still answered); the exchange is deleted soon after.
     void finished();
 
 private:
@@ -126,7 +127,8 @@ public:
     };
 
     // Called once per well-formed request, on the server's thread. The handler answers through
-    // the exchange, now or later; an exchange nobody answers stays open until the client leaves.
+    // the exchange, now or later; an exchange nobody answers stays open until the client resets
+    // it or its lifetime ends.
     using Handler = std::function<void(HttpExchange*)>;
 
     explicit HttpServer(QObject* parent = nullptr);
