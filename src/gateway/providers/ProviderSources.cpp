@@ -1,5 +1,6 @@
 #include "ProviderSources.h"
 
+#include "Presets.h"
 #include "Reasons.h"
 #include "StaticSource.h"
 #include "TilesSource.h"
@@ -93,6 +94,11 @@ QString providerConfigProblem(const GatewayConfig& config)
             problem = QStringLiteral("The setting [tiles] tile_size in gateway.conf must be 256 or 512");
         }
         return problem;
+    case GatewayConfig::Source::Preset:
+        if (!Presets::find(config.preset)) {
+            return QStringLiteral("The setting [gateway] source in gateway.conf names no known provider");
+        }
+        return {};
     }
     return {};
 }

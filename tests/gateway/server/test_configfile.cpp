@@ -71,7 +71,8 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QString>("error");
         QTest::newRow("unknown source")
-            << QByteArray("[gateway]\nsource = google\n") << "line 2: source must be demo, static or tiles";
+            << QByteArray("[gateway]\nsource = goggle\n")
+            << "line 2: source must be demo, static, tiles or a provider's name such as maptiler";
         QTest::newRow("no =") << QByteArray("[gateway]\nsource demo\n") << "line 2: expected key = value";
         QTest::newRow("open heading")
             << QByteArray("[gateway\n") << "line 1: a section heading needs a closing ]";
