@@ -26,6 +26,7 @@ struct HttpRequest
     QByteArray target; // path and query as sent
     QByteArray version;
     HttpHeaders headers; // in the order received, names as sent
+    QByteArray body;     // read only where the server takes bodies (Limits::maxBodyBytes)
 
     QByteArray path() const;
     QByteArray query() const; // after the '?', empty when none
@@ -80,6 +81,9 @@ private:
     ~HttpExchange() override;
     void onReadyRead();
     void reject(int status, const QByteArray& reason, const QByteArray& text);
+    void startBody(const QByteArray& received);
+    void takeBody(const QByteArray& bytes);
+    void dispatch();
     void end();
 
     HttpServer* m_server;
@@ -88,6 +92,7 @@ private:
     HttpRequest m_request;
     QTimer m_headerTimer;
     bool m_received = false;
+    qsizetype m_bodyLeft = 0; // bytes of the body still to come
     bool m_answered = false;
     bool m_ended = false;
 };
@@ -103,6 +108,9 @@ public:
         int maxHeaderCount = 64;              // more: 431
         int headerTimeoutMs = 10'000;         // a request not complete by then is dropped
         int maxConnections = 256;             // more open at once: 503 at once
+        // A request body up to this many bytes, announced by Content-Length (more: 413; chunked:
+        // 411), is read within headerTimeoutMs before the handler is called. 0: bodies are not read.
+        qsizetype maxBodyBytes = 0;
     };
 
     // Called once per well-formed request, on the server's thread. The handler answers through
