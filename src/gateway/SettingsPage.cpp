@@ -385,7 +385,8 @@ void SettingsPage::preview(HttpExchange* exchange, const Form& form)
 {
     QString error;
     const QByteArray text = fileText(&error);
-    const ConfigFile::Reading reading = ConfigFile::parse(changedText(text, form));
+    const QByteArray changed = changedText(text, form);
+    const ConfigFile::Reading reading = ConfigFile::parse(changed);
     Shown shown;
     shown.previewed = true;
     if (!error.isEmpty() || !reading.errors.isEmpty()) {
@@ -395,49 +396,59 @@ void SettingsPage::preview(HttpExchange* exchange, const Form& form)
         answerPage(exchange, form, shown);
         return;
     }
-    // Drawn by the source the gateway would make from these settings once saved.
+    // Drawn by the source the gateway would make from these settings once saved: the one it has
+    // when they are the saved ones, else one made the same way (kept while the settings stay).
     GatewayConfig config = reading.config;
     config.contactUrl = m_gateway.m_config.contactUrl;
-    std::unique_ptr<MapSource> made;
-    if (config.source == GatewayConfig::Source::Demo) {
-        made = std::make_unique<DemoSource>(m_gateway.pageUrl());
-    } else if (m_gateway.m_factory) {
-        made = m_gateway.m_factory(config);
+    std::shared_ptr<MapSource> source;
+    if (m_gateway.m_source && changed == m_gateway.m_configText) {
+        source = m_gateway.m_source;
+    } else if (m_previewSource && changed == m_previewText) {
+        source = m_previewSource;
+    } else {
+        std::unique_ptr<MapSource> made;
+        if (config.source == GatewayConfig::Source::Demo) {
+            made = std::make_unique<DemoSource>(m_gateway.pageUrl());
+        } else if (m_gateway.m_factory) {
+            made = m_gateway.m_factory(config);
+        }
+        if (!made) {
+            shown.reason = QStringLiteral("This provider cannot be set up with these settings.");
+            answerPage(exchange, form, shown);
+            return;
+        }
+        // A source may still be working on the stack that calls back: it goes from the event loop.
+        made->setParent(this);
+        source = std::shared_ptr<MapSource>(made.release(), [](MapSource* s) { s->deleteLater(); });
+        m_previewSource = source;
+        m_previewText = changed;
     }
-    if (!made) {
-        shown.reason = QStringLiteral("This provider cannot be set up with these settings.");
-        answerPage(exchange, form, shown);
-        return;
-    }
-    // Kept until it has answered, then let go from the event loop: it may still be working on
-    // the stack that calls back.
-    made->setParent(this);
     const quint64 id = ++m_nextPreview;
-    m_previews[id] = std::shared_ptr<MapSource>(made.release(), [](MapSource* s) { s->deleteLater(); });
+    m_previews[id] = source; // kept until it has answered, whatever replaces it meanwhile
     MapRequest request;
     request.search = form.place;
     request.zoom = Gateway::webZoom(PreviewZoomBox - 1);
     const QDeadlineTimer deadline(std::max(0, m_gateway.m_options.answerTimeoutMs - 500));
     QPointer<HttpExchange> asker(exchange);
     QPointer<SettingsPage> self(this);
-    m_previews[id]->render(
-        request, deadline, [self, asker, id, form, shown, key = config.key](const MapAnswer& answer) mutable {
-            if (!self) {
-                return;
-            }
-            self->m_previews.remove(id);
-            if (!asker) {
-                return;
-            }
-            if (answer.ok() && !answer.body.isEmpty()) {
-                shown.picture = answer.body;
-                shown.pictureType =
-                    answer.contentType.isEmpty() ? QByteArray("image/png") : answer.contentType;
-            } else {
-                shown.reason = QString::fromUtf8(self->m_gateway.scrub(answer.reason, {key}));
-            }
-            self->answerPage(asker, form, shown);
-        });
+    source->render(request, deadline,
+                   [self, asker, id, form, shown, key = config.key](const MapAnswer& answer) mutable {
+                       if (!self) {
+                           return;
+                       }
+                       self->m_previews.remove(id);
+                       if (!asker) {
+                           return;
+                       }
+                       if (answer.ok() && !answer.body.isEmpty()) {
+                           shown.picture = answer.body;
+                           shown.pictureType =
+                               answer.contentType.isEmpty() ? QByteArray("image/png") : answer.contentType;
+                       } else {
+                           shown.reason = QString::fromUtf8(self->m_gateway.scrub(answer.reason, {key}));
+                       }
+                       self->answerPage(asker, form, shown);
+                   });
 }
 
 void SettingsPage::save(HttpExchange* exchange, const Form& form)

@@ -68,7 +68,9 @@ private:
     Event m_lastPicture;
     Event m_lastFailure;
 
-    // Sources drawing a preview, until they answer.
+    // Sources drawing a preview, until they answer; the last one made, for the settings it was made of.
     QHash<quint64, std::shared_ptr<MapSource>> m_previews;
+    std::shared_ptr<MapSource> m_previewSource;
+    QByteArray m_previewText;
     quint64 m_nextPreview = 0;
 };

@@ -88,7 +88,7 @@ def browser(profile):
     # Root in a container without a network: no sandbox, no GPU, nothing fetched in the background.
     for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--disable-dev-shm-usage", "--window-size=1000,1400", f"--user-data-dir={profile}"):
+                 "--disable-dev-shm-usage", "--hide-scrollbars", "--window-size=1000,1400", f"--user-data-dir={profile}"):
         options.add_argument(flag)
     return webdriver.Chrome(service=Service(executable_path=CHROMEDRIVER), options=options)
 
