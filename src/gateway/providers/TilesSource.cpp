@@ -151,7 +151,7 @@ void TilesSource::render(const MapRequest& asked, QDeadlineTimer deadline, Done 
 void TilesSource::placeFound(Job* job, double latitude, double longitude)
 {
     job->coverage = tileCoverage(latitude, longitude, job->request.zoom, m_tileSize, job->request.size);
-    if (job->coverage.tiles.size() > MaxTiles) {
+    if (job->coverage.tiles.size() > MaxTiles * m_detail * m_detail) {
         job->finish(
             MapAnswer::failure(400, QStringLiteral("A picture of %1 x %2 needs more than %3 map tiles")
                                         .arg(job->request.size.width())
