@@ -39,6 +39,8 @@ class TestPresets : public QObject
 private slots:
     void presets_data();
     void presets();
+    void customSources_data();
+    void customSources();
     void coordinates_data();
     void coordinates();
 };
@@ -168,6 +170,70 @@ void TestPresets::presets()
     QCOMPARE(bad.status, 502);
     QVERIFY2(bad.reason.contains("refused the key"), bad.reason.constData());
     QVERIFY(!bad.reason.contains("WRONG-KEY"));
+}
+
+// The user's own templates: {lat} {lon} {country}, the pin drawn on the place, print size.
+void TestPresets::customSources_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("marker");
+    QTest::addColumn<int>("pictureSize");
+    QTest::addColumn<QByteArray>("asks");
+    QTest::newRow("static, coordinates") << "static {lat}" << true << 640 << QByteArray("center=");
+    QTest::newRow("static, no pin") << "static" << false << 640
+                                    << QByteArray("center=Haverhill%20MA&zoom=12");
+    QTest::newRow("static, 1280") << "static" << true << 1280 << QByteArray("&zoom=13&size=1280x1280");
+    QTest::newRow("tiles") << "tiles" << true << 640 << QByteArray("/tiles/12/");
+    QTest::newRow("tiles, no pin") << "tiles" << false << 640 << QByteArray("/tiles/12/");
+    QTest::newRow("tiles, 1280") << "tiles" << true << 1280 << QByteArray("/tiles/13/");
+}
+
+void TestPresets::customSources()
+{
+    QFETCH(QString, source);
+    QFETCH(bool, marker);
+    QFETCH(int, pictureSize);
+    QFETCH(QByteArray, asks);
+    ProviderStandIn standIn;
+    QVERIFY(standIn.listen());
+    standIn.setKey(Key);
+    QTemporaryDir cache;
+    GatewayConfig c;
+    c.key = Key;
+    c.cacheDirectory = cache.path();
+    c.marker = marker;
+    c.pictureSize = pictureSize;
+    c.country = QStringLiteral("US");
+    c.geocoderUrl = standIn.nominatimTemplate() + QStringLiteral("&countrycodes={country}");
+    c.tileUrl = standIn.tileTemplate();
+    c.source =
+        source == QLatin1String("tiles") ? GatewayConfig::Source::Tiles : GatewayConfig::Source::Static;
+    c.staticUrl =
+        source == QLatin1String("static {lat}")
+            ? standIn.baseUrl() +
+                  QStringLiteral("/staticmap?center={lat},{lon}&zoom={zoom}&size={width}x{height}&key={key}")
+            : standIn.staticTemplate() + QStringLiteral("&format=jpg");
+    QCOMPARE(providerConfigProblem(c), QString());
+    const auto s = createProviderSource(c);
+    const MapAnswer answer = render(*s, QStringLiteral("Haverhill MA"));
+    QCOMPARE(answer.status, 200);
+    const QImage picture = QImage::fromData(answer.body);
+    QCOMPARE(picture.size(), QSize(pictureSize, pictureSize));
+    QCOMPARE(picture.pixel(pictureSize / 2, pictureSize / 2) == PinColour, marker);
+
+    QByteArray geocoder;
+    QByteArray asked;
+    for (const ProviderStandIn::Request& r : standIn.requests()) {
+        (r.endpoint == Endpoint::Geocoder ? geocoder : asked) += r.target + '\n';
+    }
+    QVERIFY2(asked.contains(asks), asked.constData());
+    if (source == QLatin1String("static {lat}")) {
+        double lat = 0;
+        double lon = 0;
+        ProviderStandIn::placeOf(QStringLiteral("Haverhill MA"), &lat, &lon);
+        QVERIFY2(asked.contains(coordinatesText({lat, lon}).toLatin1()), asked.constData());
+    }
+    QCOMPARE(geocoder.contains("&countrycodes=us"), source != QLatin1String("static"));
 }
 
 void TestPresets::coordinates_data()
