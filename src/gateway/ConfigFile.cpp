@@ -125,7 +125,8 @@ Reading parse(const QByteArray& text)
                  u.hasQuery() || u.hasFragment()) {
                  return QStringLiteral("server needs an address such as https://host:port, nothing after it");
              }
-             c.server = u.adjusted(QUrl::StripTrailingSlash).toString();
+             // Addresses are joined to it, each starting with its own '/'.
+             c.server = v.endsWith(u'/') ? v.chopped(1) : v;
              return QString();
          }},
         {QStringLiteral("gateway/style"),
