@@ -34,9 +34,6 @@ USER_TEXT = (
     "source = demo\n"
     "# key = \n"
     "favourite_colour = green\n"
-    "\n"
-    "[static]\n"
-    "url = {base}/staticmap?center={{search}}&zoom={{zoom}}&size={{width}}x{{height}}&key={{key}}\n"
 )
 
 
@@ -149,7 +146,7 @@ def run(args, scratch):
         config = f"{scratch}/home/.config/orrowdale/gateway.conf"
         os.makedirs(os.path.dirname(config))
         with open(config, "w") as f:
-            f.write(USER_TEXT.format(base=provider_base))
+            f.write(USER_TEXT)
         os.chmod(config, 0o644)
         gateway_process, gateway = start([args.gateway, "--port", "0", "--config", config],
                                          f"{scratch}/gateway.log", env)
@@ -158,8 +155,10 @@ def run(args, scratch):
         driver = browser(f"{scratch}/profile")
         try:
             driver.get(f"{gateway}/")
-            driver.find_element("css selector", "label[for=source-static]").click()
+            # A provider that finds the place with its geocoder, then draws it; its server is the stand-in.
+            driver.find_element("css selector", "label[for=source-maptiler]").click()
             driver.find_element("id", "key").send_keys(KEY)
+            driver.find_element("id", "server").send_keys(provider_base)
             place = driver.find_element("id", "place")
             place.clear()
             place.send_keys("Haverhill MA")
@@ -168,8 +167,8 @@ def run(args, scratch):
             picture = wait_for("the preview", lambda: driver.find_elements("id", "preview"))[0]
             check(driver.execute_script("return arguments[0].naturalWidth", picture) == 640,
                   "the preview picture did not load")
-            check("GET /staticmap?center=Haverhill%20MA" in read_log(f"{scratch}/providers.log"),
-                  "the preview did not ask the provider")
+            check(re.search(r"GET /geocoding/Haverhill%20MA\.json.*\n.*GET /maps/streets-v2/static/",
+                            read_log(f"{scratch}/providers.log")), "the preview did not ask the provider")
             check(open(config, "rb").read() == before, "previewing changed the file")
             if args.screenshot:
                 os.makedirs(os.path.dirname(args.screenshot), exist_ok=True)
@@ -181,8 +180,8 @@ def run(args, scratch):
             saved = wait_for("the saved message", lambda: driver.find_elements("css selector", "p.done"))[0]
             check("Saved" in saved.text, f"not saved: {saved.text}")
             text = open(config).read()
-            for line in ("# My own note about this file: keep it.", "favourite_colour = green", "source = static",
-                         f"key = {KEY}", "# key = "):
+            for line in ("# My own note about this file: keep it.", "favourite_colour = green", "source = maptiler",
+                         f"key = {KEY}", "# key = ", f"server = {provider_base}"):
                 check(line in text.splitlines(), f"the saved file lacks {line!r}:\n{text}")
             check(stat.S_IMODE(os.stat(config).st_mode) == 0o600, "the saved file is not private (0600)")
             check(KEY not in driver.page_source and f"ending in \u201c{KEY[-4:]}\u201d" in driver.page_source,
@@ -191,7 +190,7 @@ def run(args, scratch):
             # The program's requests now draw from the provider.
             status, data = as_the_program(gateway, "Bradford MA")
             check(status == 200 and png_size(data) == (640, 640), "no picture for the program")
-            check("GET /staticmap?center=Bradford%20MA" in read_log(f"{scratch}/providers.log"),
+            check("GET /geocoding/Bradford%20MA.json" in read_log(f"{scratch}/providers.log"),
                   "the program's picture did not come from the provider")
 
             # Another origin on this computer tries to save, preview and read.
