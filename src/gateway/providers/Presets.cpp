@@ -211,7 +211,8 @@ QList<Preset> table()
     rows << stadiaTiles;
 
     // Tiles: https://www.thunderforest.com/docs/map-tiles-api/ (tile.thunderforest.com/{style}/{z}/{x}/
-    // {y}.png?apikey=, 256 pixels). No geocoder of its own: [geocoder] provider names one.
+    // {y}.png?apikey=, 256 pixels). No geocoder of its own: MapTiler's unless [geocoder] names
+    // another, with its own key.
     Preset thunderforest;
     thunderforest.id = QStringLiteral("thunderforest");
     thunderforest.name = QStringLiteral("Thunderforest map tiles");
@@ -226,6 +227,7 @@ QList<Preset> table()
     thunderforest.server = QStringLiteral("https://tile.thunderforest.com");
     thunderforest.tileUrl =
         QStringLiteral("https://tile.thunderforest.com/{style}/{z}/{x}/{y}.png?apikey={key}");
+    thunderforest.geocoderFrom = QStringLiteral("maptiler");
     thunderforest.maxZoom = 22;
     thunderforest.documentation = QStringLiteral("https://www.thunderforest.com/docs/map-tiles-api/");
     rows << thunderforest;

@@ -60,7 +60,7 @@ struct Preset
     QString countryPart;      // added where {country} stands when a country is set, e.g. "&country={country}"
     QString markerPart;       // put where {marker} stands when a pin is wanted; empty: the gateway draws it
     QString doubleDetailPart; // put where {scale} stands for 1280 pictures; empty: not offered
-    QString geocoderFrom;     // for tiles without a geocoder: the preset whose geocoder is used
+    QString geocoderFrom;     // for tiles without a geocoder: whose geocoder is used unless another is named
     int tileSize = 256;       // Tiles
     ZoomTiles zoom = ZoomTiles::Of256;
     int maxZoom = 20;

@@ -99,7 +99,10 @@ GatewayConfig resolvePreset(const GatewayConfig& config)
     if (c.geocoderUrl.isEmpty()) {
         // Tiles without a geocoder of their own: another provider's, with that provider's key
         // written in (it is not this source's key), or a geocoder of the user's.
-        if (const Presets::Preset* g = Presets::find(config.geocoderPreset); g && !g->geocoderUrl.isEmpty()) {
+        const QString from = config.geocoderPreset.isEmpty() && config.geocoderUrl.isEmpty()
+                                 ? p->geocoderFrom
+                                 : config.geocoderPreset;
+        if (const Presets::Preset* g = Presets::find(from); g && !g->geocoderUrl.isEmpty()) {
             const QHash<QString, QString> geocoderParts{
                 {QStringLiteral("key"), QString::fromLatin1(QUrl::toPercentEncoding(config.geocoderKey))},
                 {QStringLiteral("country"),
@@ -140,10 +143,12 @@ QString providerConfigProblem(const GatewayConfig& given)
                        "The setting [gateway] style in gateway.conf must be a style name such as %1")
                 .arg(p->styleDefault);
         }
-        if (p->geocoderUrl.isEmpty() && given.geocoderPreset.isEmpty() && given.geocoderUrl.isEmpty()) {
-            return QStringLiteral(
-                       "%1 has no geocoder: name one in gateway.conf ([geocoder] provider and key)")
-                .arg(p->name);
+        if (p->geocoderUrl.isEmpty() && given.geocoderUrl.isEmpty() && given.geocoderKey.isEmpty()) {
+            const Presets::Preset* g =
+                Presets::find(given.geocoderPreset.isEmpty() ? p->geocoderFrom : given.geocoderPreset);
+            return QStringLiteral("%1 has no geocoder: give gateway.conf a key for %2's in [geocoder] (key), "
+                                  "or name another provider there (provider)")
+                .arg(p->name, g ? g->name : QStringLiteral("another provider"));
         }
     }
     const GatewayConfig config = resolvePreset(given);

@@ -98,30 +98,45 @@ void StaticSource::fetchPicture(Job* job, const QString& latitude, const QString
     const auto check = [](const QByteArray& body, const QByteArray& type) {
         return checkPicture(body, type, MaxPicture, Reasons::Who::MapProvider, true).problem;
     };
-    m_client->fetch(ProviderClient::Kind::Picture, url, job->providerDeadline, job, check,
-                    [this, job](const ProviderClient::Result& result) {
-                        if (!result.ok()) {
-                            job->finish(MapAnswer::failure(result.status, result.reason));
-                            return;
-                        }
-                        // Fully checked when it arrived; a copy from the cache passed its checksum.
-                        PictureCheck picture = checkPicture(result.body, result.contentType, MaxPicture,
-                                                            Reasons::Who::MapProvider, m_options.drawPin);
-                        if (!picture.problem.isEmpty()) {
-                            job->finish(MapAnswer::failure(502, Reasons::toPhrase(picture.problem)));
-                            return;
-                        }
-                        MapAnswer answer;
-                        answer.contentType = pictureMimeType(picture.format);
-                        answer.body = result.body;
-                        if (m_options.drawPin) {
-                            // The provider's picture is centred on the place.
-                            QImage image = picture.image;
-                            const int scale = image.width() >= 2 * job->request.size.width() ? 2 : 1;
-                            drawPin(image, QPoint(image.width() / 2, image.height() / 2), scale);
-                            answer.contentType = "image/png";
-                            answer.body = encodePng(image);
-                        }
-                        job->finish(answer);
-                    });
+    const QString pinnedKey = url.toString();
+    if (const Pinned* kept = m_pinned.object(pinnedKey);
+        kept && QDateTime::currentDateTimeUtc() < kept->expires) {
+        MapAnswer answer;
+        answer.contentType = "image/png";
+        answer.body = kept->png;
+        job->finish(answer);
+        return;
+    }
+    m_client->fetch(
+        ProviderClient::Kind::Picture, url, job->providerDeadline, job, check,
+        [this, job, pinnedKey](const ProviderClient::Result& result) {
+            if (!result.ok()) {
+                job->finish(MapAnswer::failure(result.status, result.reason));
+                return;
+            }
+            // Fully checked when it arrived; a copy from the cache passed its checksum.
+            PictureCheck picture = checkPicture(result.body, result.contentType, MaxPicture,
+                                                Reasons::Who::MapProvider, m_options.drawPin);
+            if (!picture.problem.isEmpty()) {
+                job->finish(MapAnswer::failure(502, Reasons::toPhrase(picture.problem)));
+                return;
+            }
+            MapAnswer answer;
+            answer.contentType = pictureMimeType(picture.format);
+            answer.body = result.body;
+            if (m_options.drawPin) {
+                // The provider's picture is centred on the place.
+                QImage image = picture.image;
+                const int scale = image.width() >= 2 * job->request.size.width() ? 2 : 1;
+                drawPin(image, QPoint(image.width() / 2, image.height() / 2), scale);
+                answer.contentType = "image/png";
+                answer.body = encodePng(image);
+                if (answer.body.isEmpty()) {
+                    answer = MapAnswer::failure(500, "The gateway could not encode the picture");
+                } else {
+                    m_pinned.insert(pinnedKey, new Pinned{answer.body, result.expires}, answer.body.size());
+                }
+            }
+            job->finish(answer);
+        });
 }

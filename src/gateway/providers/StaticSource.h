@@ -5,6 +5,9 @@
 #include "MapSource.h"
 #include "ProviderClient.h"
 
+#include <QCache>
+#include <QDateTime>
+
 // A static-map API: one picture request per picture. A template with {search} sends the search
 // as it is; one with {lat} and {lon} has the place looked up first by the configured geocoder
 // (a location written as coordinates is not looked up). The provider's picture is passed on once
@@ -40,4 +43,12 @@ private:
     QString m_country;
     Options m_options;
     ProviderClient* m_client;
+    // Pictures with the gateway's pin drawn, by the provider address they came from, kept as long as
+    // the provider's picture stays fresh: a repeated search costs no second drawing.
+    struct Pinned
+    {
+        QByteArray png;
+        QDateTime expires;
+    };
+    QCache<QString, Pinned> m_pinned{32 << 20};
 };

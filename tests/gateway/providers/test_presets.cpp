@@ -127,8 +127,7 @@ void TestPresets::presets()
     c.marker = marker;
     c.pictureSize = pictureSize;
     c.cacheDirectory = cache.path();
-    c.geocoderPreset = QStringLiteral("maptiler"); // for tiles without a geocoder of their own
-    c.geocoderKey = Key;
+    c.geocoderKey = Key; // for tiles without a geocoder of their own: MapTiler's
     QCOMPARE(providerConfigProblem(c), QString());
     const auto source = createProviderSource(c);
 
