@@ -151,12 +151,20 @@ double renderMs(MapSource& source, const QString& search, int zoom)
 void warmCache(ProviderStandIn& standIn)
 {
     QTemporaryDir cache;
-    for (const char* kind : {"static", "tiles"}) {
+    // Named providers too: MapTiler (a geocoder, then a picture with the provider's pin) and Stadia
+    // (the gateway draws the pin on the provider's picture).
+    for (const char* kind : {"static", "tiles", "maptiler", "stadia"}) {
         GatewayConfig c;
         c.cacheDirectory = cache.path();
         c.geocoderRequestsPerSecond = 0;
         const bool tiles = QByteArrayView(kind) == "tiles";
         c.source = tiles ? GatewayConfig::Source::Tiles : GatewayConfig::Source::Static;
+        if (!tiles && QByteArrayView(kind) != "static") {
+            c.source = GatewayConfig::Source::Preset;
+            c.preset = QString::fromLatin1(kind);
+            c.server = standIn.baseUrl();
+            c.key = QStringLiteral("bench");
+        }
         c.staticUrl = standIn.staticTemplate();
         c.geocoderUrl = standIn.nominatimTemplate();
         c.tileUrl = standIn.tileTemplate();

@@ -1,8 +1,11 @@
 #include "ConfigFile.h"
 
+#include "Presets.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QUrl>
@@ -81,6 +84,17 @@ Reading parse(const QByteArray& text)
             return QString();
         };
     };
+    auto path = [](QString& target) {
+        return [&target](const QString& v) {
+            static const QRegularExpression dotted(
+                QStringLiteral("^([A-Za-z0-9_$@-]+)(\\.[A-Za-z0-9_$@-]+)*$"));
+            if (!v.isEmpty() && !dotted.match(v).hasMatch()) {
+                return QStringLiteral("needs names and numbers joined by dots, such as results.0.lat");
+            }
+            target = v;
+            return QString();
+        };
+    };
     const std::map<QString, Setter> setters{
         {QStringLiteral("gateway/source"),
          [&c](const QString& v) {
@@ -91,9 +105,82 @@ Reading parse(const QByteArray& text)
                  c.source = GatewayConfig::Source::Static;
              } else if (s == QLatin1String("tiles")) {
                  c.source = GatewayConfig::Source::Tiles;
+             } else if (const Presets::Preset* preset = Presets::find(s)) {
+                 c.source = GatewayConfig::Source::Preset;
+                 c.preset = preset->id;
              } else {
-                 return QStringLiteral("source must be demo, static or tiles");
+                 return QStringLiteral(
+                     "source must be demo, static, tiles or a provider's name such as maptiler");
              }
+             return QString();
+         }},
+        {QStringLiteral("gateway/server"),
+         [&c](const QString& v) {
+             if (v.isEmpty()) {
+                 c.server.clear();
+                 return QString();
+             }
+             const QUrl u(v);
+             if (!isWebTemplate(v) || (!u.path().isEmpty() && u.path() != QLatin1String("/")) ||
+                 u.hasQuery() || u.hasFragment()) {
+                 return QStringLiteral("server needs an address such as https://host:port, nothing after it");
+             }
+             // Addresses are joined to it, each starting with its own '/'.
+             c.server = v.endsWith(u'/') ? v.chopped(1) : v;
+             return QString();
+         }},
+        {QStringLiteral("gateway/style"),
+         [&c](const QString& v) {
+             c.style = v;
+             return QString();
+         }},
+        {QStringLiteral("gateway/marker"),
+         [&c](const QString& v) {
+             const QString s = v.toLower();
+             if (s == QLatin1String("on") || s == QLatin1String("yes") || s == QLatin1String("true")) {
+                 c.marker = true;
+             } else if (s == QLatin1String("off") || s == QLatin1String("no") ||
+                        s == QLatin1String("false")) {
+                 c.marker = false;
+             } else {
+                 return QStringLiteral("marker must be on or off");
+             }
+             return QString();
+         }},
+        {QStringLiteral("gateway/picture_size"),
+         [&c](const QString& v) {
+             if (v != QLatin1String("640") && v != QLatin1String("1280")) {
+                 return QStringLiteral("picture_size must be 640 or 1280");
+             }
+             c.pictureSize = v.toInt();
+             return QString();
+         }},
+        {QStringLiteral("gateway/country"),
+         [&c](const QString& v) {
+             static const QRegularExpression code(QStringLiteral("^[A-Za-z]{2}$"));
+             if (!v.isEmpty() && !code.match(v).hasMatch()) {
+                 return QStringLiteral("country must be a two-letter code such as US or GB");
+             }
+             c.country = v.toUpper();
+             return QString();
+         }},
+        {QStringLiteral("geocoder/url"), url(c.geocoderUrl, {QStringLiteral("{search}")})},
+        {QStringLiteral("geocoder/lat_path"), path(c.latPath)},
+        {QStringLiteral("geocoder/lon_path"), path(c.lonPath)},
+        {QStringLiteral("geocoder/requests_per_second"), rate(c.geocoderRequestsPerSecond)},
+        {QStringLiteral("geocoder/provider"),
+         [&c](const QString& v) {
+             const Presets::Preset* p = Presets::find(v);
+             if (!v.isEmpty() && (!p || p->geocoderUrl.isEmpty())) {
+                 return QStringLiteral(
+                     "provider in [geocoder] must name a provider with a geocoder, such as maptiler");
+             }
+             c.geocoderPreset = p ? p->id : QString();
+             return QString();
+         }},
+        {QStringLiteral("geocoder/key"),
+         [&c](const QString& v) {
+             c.geocoderKey = v;
              return QString();
          }},
         {QStringLiteral("gateway/key"),
@@ -101,7 +188,15 @@ Reading parse(const QByteArray& text)
              c.key = v;
              return QString();
          }},
-        {QStringLiteral("static/url"), url(c.staticUrl, {QStringLiteral("{search}")})},
+        {QStringLiteral("static/url"),
+         [&c, check = url(c.staticUrl, {})](const QString& v) {
+             const bool coordinates =
+                 v.contains(QLatin1String("{lat}")) && v.contains(QLatin1String("{lon}"));
+             if (!v.isEmpty() && !coordinates && !v.contains(QLatin1String("{search}"))) {
+                 return QStringLiteral("needs the placeholder {search}, or {lat} and {lon}");
+             }
+             return check(v);
+         }},
         {QStringLiteral("static/requests_per_second"), rate(c.staticRequestsPerSecond)},
         {QStringLiteral("tiles/geocoder"), url(c.geocoderUrl, {QStringLiteral("{search}")})},
         {QStringLiteral("tiles/tiles"),
@@ -204,6 +299,20 @@ Reading parse(const QByteArray& text)
     if (c.source == GatewayConfig::Source::Tiles && (c.geocoderUrl.isEmpty() || c.tileUrl.isEmpty())) {
         out.errors << QStringLiteral("source tiles needs geocoder and tiles in [tiles]");
     }
+    if (c.source == GatewayConfig::Source::Static &&
+        (c.staticUrl.contains(QLatin1String("{lat}")) || c.staticUrl.contains(QLatin1String("{lon}"))) &&
+        c.geocoderUrl.isEmpty()) {
+        out.errors << QStringLiteral("a static url with {lat} or {lon} needs url in [geocoder]");
+    }
+    if (c.latPath.isEmpty() != c.lonPath.isEmpty()) {
+        out.errors << QStringLiteral("lat_path and lon_path in [geocoder] go together");
+    }
+    if (c.source == GatewayConfig::Source::Preset && c.key.isEmpty()) {
+        if (const Presets::Preset* p = Presets::find(c.preset); p && p->needsKey) {
+            out.errors << QStringLiteral("source %1 needs key in [gateway] (%2 gives one: %3)")
+                              .arg(c.preset, p->name, p->signUpUrl);
+        }
+    }
     return out;
 }
 
@@ -216,10 +325,22 @@ QByteArray templateText()
         "# Check that your provider's terms allow keeping the pictures you capture.\n"
         "\n"
         "[gateway]\n"
-        "# demo: offline pictures marked as demo maps. static or tiles: a map provider (below).\n"
+        "# demo: offline pictures marked as demo maps. A provider by name (google, mapquest, mapbox,\n"
+        "# maptiler, geoapify, stadia, maptiler-tiles, stadia-tiles, thunderforest), with its key,\n"
+        "# or static or tiles: a provider of your own (below).\n"
         "source = demo\n"
         "# The provider's key, put where a template says {key}. It is sent nowhere else.\n"
         "# key = \n"
+        "# The provider's map style (a map id, a style name); empty: its default.\n"
+        "# style = \n"
+        "# Another address for a named provider's server: a proxy, a regional endpoint.\n"
+        "# server = https://proxy.example.com:8443\n"
+        "# A pin at the place: on or off.\n"
+        "# marker = on\n"
+        "# 640, or 1280 for print (twice the detail over the same ground).\n"
+        "# picture_size = 640\n"
+        "# Where plain postcodes and names are looked for first (two-letter country code).\n"
+        "# country = US\n"
         "\n"
         "[static]\n"
         "# A static-map API: one request per picture. Placeholders:\n"
@@ -238,6 +359,16 @@ QByteArray templateText()
         "# attribution = Map data (c) the provider\n"
         "# geocoder_requests_per_second = 1\n"
         "# tile_requests_per_second = 0\n"
+        "\n"
+        "[geocoder]\n"
+        "# For a static url with {lat} and {lon}: the geocoder asked first. Where its JSON answer\n"
+        "# holds the place, when it is none of the common shapes:\n"
+        "# url = https://geocoder.example.com/search?q={search}&key={key}\n"
+        "# lat_path = results.0.geometry.location.lat\n"
+        "# lon_path = results.0.geometry.location.lng\n"
+        "# For map tiles that come without a geocoder (thunderforest): a provider's geocoder and key.\n"
+        "# provider = maptiler\n"
+        "# key = \n"
         "\n"
         "[limits]\n"
         "# requests_per_host = 1\n"

@@ -1,6 +1,5 @@
 #include "DemoSource.h"
 
-#include "ConfigFile.h"
 #include "MapDrawing.h"
 
 #include <QBuffer>
@@ -19,12 +18,9 @@ QString cacheKey(const MapRequest& r)
 
 } // namespace
 
-DemoSource::DemoSource(const QString& configPath, QObject* parent)
-    : MapSource(parent), m_configPath(configPath)
-{
-}
+DemoSource::DemoSource(const QString& pageUrl, QObject* parent) : MapSource(parent), m_pageUrl(pageUrl) {}
 
-QByteArray DemoSource::draw(const MapRequest& request, const QString& configPath)
+QByteArray DemoSource::draw(const MapRequest& request, const QString& pageUrl)
 {
     // The drawing counts its zoom the classic way, from the closest view.
     QImage image = drawMap(request.search, 17 - request.zoom, request.size);
@@ -60,8 +56,7 @@ QByteArray DemoSource::draw(const MapRequest& request, const QString& configPath
     painter.setPen(Qt::white);
     const QRect text = band.adjusted(8, 5, -8, -5);
     const QString first = caption(request);
-    const QString second =
-        QStringLiteral("Set a map provider in %1").arg(ConfigFile::displayPath(configPath));
+    const QString second = QStringLiteral("Choose a real map provider at %1").arg(pageUrl);
     painter.drawText(QRect(text.left(), text.top(), text.width(), lineHeight),
                      Qt::AlignLeft | Qt::AlignVCenter,
                      metrics.elidedText(first, Qt::ElideRight, text.width()));
@@ -102,8 +97,8 @@ void DemoSource::render(const MapRequest& request, QDeadlineTimer, Done done)
         done(answer(*recent));
         return;
     }
-    QtConcurrent::run([request, path = m_configPath] {
-        return draw(request, path);
+    QtConcurrent::run([request, url = m_pageUrl] {
+        return draw(request, url);
     }).then(this, [this, key, done, answer](const QByteArray& png) {
         if (!png.isEmpty()) {
             m_recent.insert(key, new QByteArray(png), static_cast<int>(png.size()));

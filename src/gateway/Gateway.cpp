@@ -3,6 +3,7 @@
 #include "ConfigFile.h"
 #include "DemoSource.h"
 #include "ProviderSources.h"
+#include "SettingsPage.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -21,6 +22,8 @@ constexpr int MinSide = 16;
 constexpr int MaxSide = 2048;
 // A source is told to be done this much before the gateway answers for it.
 constexpr int SourceMarginMs = 500;
+// The longest reason phrase sent; longer ones are cut.
+constexpr qsizetype MostReason = 300;
 
 // A reason phrase is Latin-1 text on one line; anything else becomes '?'.
 QByteArray reasonPhrase(const QByteArray& utf8)
@@ -31,8 +34,8 @@ QByteArray reasonPhrase(const QByteArray& utf8)
             c = QLatin1Char('?');
         }
     }
-    if (text.size() > 200) {
-        text = text.left(197) + QStringLiteral("...");
+    if (text.size() > MostReason) {
+        text = text.left(MostReason - 3) + QStringLiteral("...");
     }
     return text.isEmpty() ? QByteArray("Error") : text.toLatin1();
 }
@@ -76,9 +79,11 @@ Gateway::Gateway(const Options& options, QObject* parent)
 {
     HttpServer::Limits limits = m_server.limits();
     limits.lifetimeMs = m_options.answerTimeoutMs + m_options.deliveryMs;
+    limits.maxBodyBytes = 64 * 1024; // the settings page's form
     m_server.setLimits(limits);
     m_factory = [](const GatewayConfig& config) { return createProviderSource(config); };
     m_server.setServerName("orrowdale-gateway");
+    m_page = new SettingsPage(*this);
     m_server.setHandler([this](HttpExchange* exchange) { handle(exchange); });
     connect(&m_server, &HttpServer::connectionsChanged, this, &Gateway::updateIdle);
     m_idleTimer.setSingleShot(true);
@@ -182,6 +187,11 @@ QByteArray Gateway::refusal(const HttpRequest& request, const QHostAddress& peer
 void Gateway::handle(HttpExchange* exchange)
 {
     const HttpRequest& request = exchange->request();
+    // The page is for a browser and checks who asks in its own way.
+    if (SettingsPage::serves(request)) {
+        m_page->handle(exchange);
+        return;
+    }
     if (const QByteArray refused = refusal(request, exchange->peerAddress()); !refused.isEmpty()) {
         respond(exchange, HttpAnswer::text(403, refused, refused));
         return;
@@ -203,17 +213,6 @@ void Gateway::handle(HttpExchange* exchange)
         answerPage(exchange, search);
     } else if (path == "/mapdata") {
         answerImage(exchange, search, items);
-    } else if (path == "/") {
-        checkConfiguration();
-        const QByteArray source =
-            m_source ? QByteArray(m_config.source == GatewayConfig::Source::Demo ? "demo" : "provider")
-                     : "none (" + m_sourceProblem + ")";
-        respond(exchange, HttpAnswer::text(
-                              200, "OK",
-                              "Orrowdale map gateway: it answers Orrowdale's /maps and /mapdata requests.\n"
-                              "Source: " +
-                                  source + "\nConfiguration: " +
-                                  ConfigFile::displayPath(m_options.configPath).toUtf8()));
     } else {
         respond(exchange, HttpAnswer::text(404, "Not Found", "the map gateway answers /maps and /mapdata"));
     }
@@ -357,6 +356,9 @@ void Gateway::respond(HttpExchange* exchange, const HttpAnswer& answer, const QS
     }
     const HttpAnswer sent = exchange->respond(out);
     const HttpRequest& request = exchange->request();
+    if (request.path() == "/mapdata") {
+        m_page->noteAnswer(request, sent);
+    }
     // Built in one piece: a target is the client's text, and may hold anything, '%' included.
     log(QString::fromLatin1(request.method) + u' ' + QString::fromUtf8(request.target) + u' ' +
             QString::number(sent.status) + QStringLiteral(" \"") + QString::fromLatin1(sent.reason) +
@@ -385,6 +387,16 @@ void Gateway::log(const QString& line, const QStringList& keys) const
     const QString stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     m_logger(stamp + QLatin1Char(' ') +
              QString::fromUtf8(scrub(line.toUtf8(), keys + QStringList{m_config.key})));
+}
+
+// A configuration problem ends with where to mend it, kept whole within a reason phrase's length.
+QByteArray Gateway::pointingAtPage(QByteArray problem) const
+{
+    const QByteArray tail = ". Choose a real map provider at " + pageUrl().toUtf8();
+    if (problem.size() + tail.size() > MostReason) {
+        problem = problem.left(std::max<qsizetype>(0, MostReason - tail.size() - 3)) + "...";
+    }
+    return problem + tail;
 }
 
 void Gateway::checkConfiguration()
@@ -433,23 +445,23 @@ void Gateway::checkConfiguration()
         for (const QString& error : reading.errors) {
             log(QStringLiteral("configuration %1 %2").arg(where, error), {oldKey});
         }
-        m_sourceProblem = "The map gateway's configuration needs a fix: " + where.toUtf8() + ' ' +
-                          reading.errors.constFirst().toUtf8();
+        m_sourceProblem = pointingAtPage("The map gateway's configuration needs a fix: " + where.toUtf8() +
+                                         ' ' + reading.errors.constFirst().toUtf8());
         return;
     }
     // Sources are the gateway's children, so none outlives it. One that is replaced may be in
     // the middle of answering: it goes when control is back in the event loop.
     const auto keep = [](MapSource* source) { source->deleteLater(); };
     if (m_config.source == GatewayConfig::Source::Demo) {
-        m_source = std::shared_ptr<MapSource>(new DemoSource(m_options.configPath, this), keep);
+        m_source = std::shared_ptr<MapSource>(new DemoSource(pageUrl(), this), keep);
         log(missing ? QStringLiteral("configuration %1 not found: demo maps").arg(where)
                     : QStringLiteral("configuration %1: demo maps").arg(where));
         return;
     }
     std::unique_ptr<MapSource> made = m_factory ? m_factory(m_config) : nullptr;
     if (!made) {
-        m_sourceProblem = "The map provider set in " + where.toUtf8() +
-                          " cannot be used; check its settings or set source = demo";
+        m_sourceProblem = pointingAtPage("The map provider set in " + where.toUtf8() +
+                                         " cannot be used; check its settings or set source = demo");
         log(QStringLiteral("configuration %1: the provider cannot be set up").arg(where));
         return;
     }

@@ -21,6 +21,7 @@
 //
 //   GET /maps?...&q=SEARCH...             a page whose image reference leads to /mapdata
 //   GET /mapdata?...&q=SEARCH...&t=T&zl=N the picture of SEARCH at web-map zoom 17 - N
+//   GET /, POST /settings                 the settings page, for a person (SettingsPage.h)
 //
 // T is a secret of this gateway process, handed out only in the page: a web page elsewhere can
 // make the browser fetch /mapdata, but not read /maps, so it cannot spend the provider's key.
@@ -50,6 +51,8 @@ public:
     QString errorString() const { return m_server.errorString(); }
     quint16 port() const { return m_server.port(); }
     QString baseUrl() const;
+    // The settings page, where a person chooses the map provider.
+    QString pageUrl() const { return baseUrl() + QLatin1Char('/'); }
 
     // The default builds createProviderSource()'s sources.
     void setSourceFactory(SourceFactory factory) { m_factory = std::move(factory); }
@@ -77,6 +80,8 @@ signals:
     void idle();
 
 private:
+    friend class SettingsPage; // shows and tries what the gateway reads, answers as it does
+
     struct Pending
     {
         QPointer<HttpExchange> exchange;
@@ -96,6 +101,7 @@ private:
                  qint64 elapsedMs = 0);
     void log(const QString& line, const QStringList& keys = {}) const;
     QByteArray scrub(QByteArray text, const QStringList& keys) const;
+    QByteArray pointingAtPage(QByteArray problem) const;
     void updateIdle();
 
     Options m_options;
@@ -111,6 +117,8 @@ private:
     GatewayConfig m_config;
     std::shared_ptr<MapSource> m_source;
     QByteArray m_sourceProblem; // the reason phrase when there is no source
+
+    class SettingsPage* m_page = nullptr; // a child
 
     QHash<quint64, Pending> m_pending;
     quint64 m_nextId = 0;

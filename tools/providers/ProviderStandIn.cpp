@@ -164,6 +164,9 @@ void ProviderStandIn::handle(HttpExchange* exchange)
     const QByteArray path = mark < 0 ? request.target : request.target.left(mark);
     const QUrlQuery query(QString::fromUtf8(request.query()));
 
+    if (handleNamed(exchange, path, query)) {
+        return;
+    }
     Endpoint endpoint;
     if (path == "/search" || path == "/geojson") {
         endpoint = Endpoint::Geocoder;

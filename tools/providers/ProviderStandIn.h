@@ -11,6 +11,8 @@
 #include <QSize>
 #include <QString>
 
+class QUrlQuery;
+
 // Stand-ins for the map providers the gateway can use, all on one loopback port, answering in
 // the shapes the real ones use:
 //
@@ -44,6 +46,9 @@
 //
 // With listenTls() it also answers https on a second port, every request there with a 302 to
 // the same target over plain http (a downgrade the gateway must refuse).
+// Besides, the providers the gateway knows by name answer on their own documented paths, with
+// their own key parameter and answer shapes (NamedProviders.cpp); a gateway configured with
+// server = baseUrl() reaches them here.
 class ProviderStandIn : public QObject
 {
     Q_OBJECT
@@ -110,6 +115,8 @@ signals:
 
 private:
     void handle(HttpExchange* exchange);
+    // The providers the gateway knows by name (NamedProviders.cpp); false for another path.
+    bool handleNamed(HttpExchange* exchange, const QByteArray& path, const QUrlQuery& query);
     void answer(HttpExchange* exchange, Endpoint endpoint, const QString& fault, const HttpAnswer& good);
     HttpAnswer geocode(const QString& search, bool geojson, bool notFound) const;
     QByteArray tile(int z, int x, int y, int size);

@@ -139,6 +139,10 @@ qint64 HttpExchange::bytesToWrite() const
 void HttpExchange::onReadyRead()
 {
     if (m_received) {
+        if (m_bodyLeft > 0) {
+            takeBody(m_socket->readAll());
+            return;
+        }
         // Nothing after a refused request is read, but it is drained so the client is not held
         // up (and closing sends no reset). After a good request the socket is no longer read.
         if (!m_readingStopped) {
@@ -169,9 +173,9 @@ void HttpExchange::parse()
         return;
     }
     m_received = true;
-    m_headerTimer.stop();
 
     QList<QByteArray> lines = m_buffer.left(end).split('\n');
+    const QByteArray afterHead = m_buffer.mid(end + 4);
     m_buffer.clear();
     // Every line but the last (whose CR LF ended the header) must end in CR LF.
     for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
@@ -215,8 +219,55 @@ void HttpExchange::parse()
         }
         r.headers.append({name, line.mid(colon + 1).trimmed()});
     }
+    startBody(afterHead);
+}
+
+// Reads the body, if the server takes bodies, before the handler sees the request. A body that
+// cannot be framed, or is too large, is refused here rather than left for the handler to guess at.
+void HttpExchange::startBody(const QByteArray& received)
+{
+    const qsizetype cap = m_server->limits().maxBodyBytes;
+    if (cap <= 0 || !(m_request.hasHeader("Content-Length") || m_request.hasHeader("Transfer-Encoding"))) {
+        dispatch();
+        return;
+    }
+    if (m_request.hasHeader("Transfer-Encoding")) {
+        reject(411, "Length Required", "a request body needs a Content-Length");
+        return;
+    }
+    const QByteArray text = m_request.header("Content-Length");
+    bool ok = !text.isEmpty() && text.size() <= 12;
+    for (const char c : text) {
+        ok = ok && c >= '0' && c <= '9';
+    }
+    const qsizetype length = ok ? text.toLongLong() : -1;
+    if (length < 0) {
+        reject(400, "Bad Request", "malformed Content-Length");
+        return;
+    }
+    if (length > cap) {
+        reject(413, "Content Too Large", "request body too large");
+        return;
+    }
+    m_bodyLeft = length;
+    takeBody(received);
+}
+
+void HttpExchange::takeBody(const QByteArray& bytes)
+{
+    const QByteArray part = bytes.left(m_bodyLeft);
+    m_request.body += part;
+    m_bodyLeft -= part.size();
+    if (m_bodyLeft == 0) {
+        dispatch();
+    }
+}
+
+void HttpExchange::dispatch()
+{
+    m_headerTimer.stop();
     stopReading();
-    emit m_server->requestReceived(r);
+    emit m_server->requestReceived(m_request);
     if (m_server->m_handler) {
         m_server->m_handler(this);
     } else {

@@ -27,6 +27,7 @@ struct HttpRequest
     QByteArray target; // path and query as sent
     QByteArray version;
     HttpHeaders headers; // in the order received, names as sent
+    QByteArray body;     // read only where the server takes bodies (Limits::maxBodyBytes)
 
     QByteArray path() const;
     QByteArray query() const; // after the '?', empty when none
@@ -88,6 +89,9 @@ private:
     void stopReading();
     void watchPeer();
     void feed();
+    void startBody(const QByteArray& received);
+    void takeBody(const QByteArray& bytes);
+    void dispatch();
     void end();
 
     HttpServer* m_server;
@@ -104,6 +108,7 @@ private:
     class QSocketNotifier* m_peerWatch = nullptr;
     bool m_received = false;
     bool m_readingStopped = false;
+    qsizetype m_bodyLeft = 0; // bytes of the body still to come
     bool m_answered = false;
     bool m_closing = false;
     bool m_ended = false;
@@ -124,6 +129,9 @@ public:
         // A connection still open then is aborted, whatever it was doing.
         int lifetimeMs = 30'000;
         qint64 maxHeldBytes = 32LL << 20; // answers not yet sent, all connections together
+        // A request body up to this many bytes, announced by Content-Length (more: 413; chunked:
+        // 411), is read within headerTimeoutMs before the handler is called. 0: bodies are not read.
+        qsizetype maxBodyBytes = 0;
     };
 
     // Called once per well-formed request, on the server's thread. The handler answers through

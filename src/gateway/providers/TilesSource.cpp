@@ -1,7 +1,9 @@
 #include "TilesSource.h"
 
+#include "Coordinates.h"
 #include "Geocoding.h"
 #include "Pictures.h"
+#include "Pin.h"
 #include "SourceJob.h"
 #include "Stitching.h"
 #include "TileMath.h"
@@ -52,7 +54,9 @@ public:
 TilesSource::TilesSource(const GatewayConfig& config, const ProviderClient::Settings& settings,
                          QObject* parent)
     : MapSource(parent), m_geocoder(config.geocoderUrl), m_tiles(config.tileUrl),
-      m_tileSize(config.tileSize >= 512 ? 512 : 256), m_attribution(config.attribution), m_key(config.key),
+      m_tileSize(config.tileSize >= 512 ? 512 : 256), m_attribution(config.attribution),
+      m_key(config.key), m_paths{config.latPath, config.lonPath}, m_country(config.country.toLower()),
+      m_marker(config.marker), m_detail(config.pictureSize == 1280 ? 2 : 1),
       m_client(new ProviderClient(settings, this))
 {
 }
@@ -74,6 +78,7 @@ QUrl TilesSource::pictureAddress(const MapRequest& request) const
         return m_key.isEmpty() ? text : text.replace(m_key, QStringLiteral("KEY"));
     };
     const QStringList parts{QStringLiteral("tiles picture 1"),
+                            m_marker ? QStringLiteral("pin") : QStringLiteral("no pin"),
                             masked(m_geocoder),
                             masked(m_tiles),
                             QString::number(m_tileSize),
@@ -87,8 +92,11 @@ QUrl TilesSource::pictureAddress(const MapRequest& request) const
     return QUrl(QStringLiteral("orrowdale-picture:") + QString::fromLatin1(digest));
 }
 
-void TilesSource::render(const MapRequest& request, QDeadlineTimer deadline, Done done)
+void TilesSource::render(const MapRequest& asked, QDeadlineTimer deadline, Done done)
 {
+    MapRequest request = asked;
+    request.size *= m_detail;
+    request.zoom += m_detail - 1;
     auto* job = new Job(this, request, deadline, std::move(done));
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const auto answerWith = [job](const QByteArray& png) {
@@ -114,12 +122,15 @@ void TilesSource::render(const MapRequest& request, QDeadlineTimer deadline, Don
         }
         m_client->cache().remove(address);
     }
-    const QUrl url = UrlTemplate::fill(
-        m_geocoder, {{QStringLiteral("search"), request.search}, {QStringLiteral("key"), m_key}});
-    const auto check = [](const QByteArray& body, const QByteArray&) {
-        return readGeocoderAnswer(body).kind == GeocoderAnswer::Kind::Unreadable
-                   ? QStringLiteral("The geocoder sent an answer that could not be read")
-                   : QString();
+    if (const std::optional<LatLon> place = parseCoordinates(request.search)) {
+        placeFound(job, place->latitude, place->longitude);
+        return;
+    }
+    const QUrl url = UrlTemplate::fill(m_geocoder, {{QStringLiteral("search"), request.search},
+                                                    {QStringLiteral("key"), m_key},
+                                                    {QStringLiteral("country"), m_country}});
+    const auto check = [paths = m_paths, key = m_key](const QByteArray& body, const QByteArray&) {
+        return geocoderProblem(body, paths, key);
     };
     m_client->fetch(ProviderClient::Kind::Geocoder, url, job->providerDeadline, job, check,
                     [this, job](const ProviderClient::Result& result) {
@@ -128,12 +139,9 @@ void TilesSource::render(const MapRequest& request, QDeadlineTimer deadline, Don
                             return;
                         }
                         job->used(result.expires);
-                        const GeocoderAnswer place = readGeocoderAnswer(result.body);
+                        const GeocoderAnswer place = readGeocoderAnswer(result.body, m_paths);
                         if (place.kind != GeocoderAnswer::Kind::Found) {
-                            job->finish(MapAnswer::failure(
-                                404, Reasons::toPhrase(QStringLiteral("No place found for %1")
-                                                           .arg(Reasons::quoted(job->request.search)),
-                                                       m_key)));
+                            job->finish(geocoderFailure(place, job->request.search, m_key));
                             return;
                         }
                         placeFound(job, place.latitude, place.longitude);
@@ -143,7 +151,7 @@ void TilesSource::render(const MapRequest& request, QDeadlineTimer deadline, Don
 void TilesSource::placeFound(Job* job, double latitude, double longitude)
 {
     job->coverage = tileCoverage(latitude, longitude, job->request.zoom, m_tileSize, job->request.size);
-    if (job->coverage.tiles.size() > MaxTiles) {
+    if (job->coverage.tiles.size() > MaxTiles * m_detail * m_detail) {
         job->finish(
             MapAnswer::failure(400, QStringLiteral("A picture of %1 x %2 needs more than %3 map tiles")
                                         .arg(job->request.size.width())
@@ -248,7 +256,10 @@ void TilesSource::tilesReady(Job* job)
         }
         job->cachedTiles.clear();
     }
-    const QImage picture = stitchTiles(job->coverage, job->images, job->request.size, m_attribution);
+    QImage picture = stitchTiles(job->coverage, job->images, job->request.size, m_attribution);
+    if (m_marker) {
+        drawPin(picture, QPoint(picture.width() / 2, picture.height() / 2), m_detail);
+    }
     MapAnswer answer;
     answer.contentType = "image/png";
     answer.body = encodePng(picture);

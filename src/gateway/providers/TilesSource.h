@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GatewayConfig.h"
+#include "Geocoding.h"
 #include "MapSource.h"
 #include "ProviderClient.h"
 
@@ -35,6 +36,10 @@ private:
     int m_tileSize;
     QString m_attribution;
     QString m_key;
+    GeocoderPaths m_paths;
+    QString m_country;
+    bool m_marker;
+    int m_detail; // 2: pictures of twice the width and height at the next zoom (1280 for print)
     ProviderClient* m_client;
 
     // Recent work kept in memory (and finished pictures on disk too, for after a restart), each thing only as

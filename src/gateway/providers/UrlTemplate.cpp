@@ -56,4 +56,28 @@ QUrl fill(const QString& templ, const QHash<QString, QString>& values)
     return QUrl(out.trimmed(), QUrl::TolerantMode);
 }
 
+QString insertParts(const QString& templ, const QHash<QString, QString>& parts)
+{
+    QString out;
+    qsizetype from = 0;
+    for (const QRegularExpressionMatch& m : placeholder().globalMatch(templ)) {
+        out += QStringView(templ).mid(from, m.capturedStart() - from);
+        const auto it = parts.constFind(m.captured(1));
+        out += it == parts.constEnd() ? m.captured(0) : *it;
+        from = m.capturedEnd();
+    }
+    out += QStringView(templ).mid(from);
+    return out;
+}
+
+QString withServer(const QString& templ, const QString& server)
+{
+    const qsizetype scheme = templ.indexOf(QLatin1String("://"));
+    if (server.isEmpty() || scheme < 0) {
+        return templ;
+    }
+    const qsizetype path = templ.indexOf(u'/', scheme + 3);
+    return server + (path < 0 ? QString() : templ.mid(path));
+}
+
 } // namespace UrlTemplate

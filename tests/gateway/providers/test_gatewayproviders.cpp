@@ -122,6 +122,19 @@ private slots:
             QVERIFY2(!line.toUtf8().contains(Key), qPrintable(line));
         writeConfig("source = tiles\n");
     }
+
+    // A provider chosen by name, its server pointed at the stand-ins: the picture comes from its
+    // documented address, with the gateway's pin on the place.
+    void namedProviderWithItsPin()
+    {
+        writeConfig("source = stadia\nserver = " + providers.baseUrl().toUtf8() + "\n");
+        start({QStringLiteral("Haverhill MA")});
+        const QImage jpg(app->out.filePath(QStringLiteral("Haverhill MA_5.jpg")));
+        QCOMPARE(jpg.size(), QSize(640, 640));
+        const QColor pin = jpg.pixelColor(314, 298); // the head of the pin standing on the middle
+        QVERIFY2(pin.red() > 170 && pin.green() < 110 && pin.blue() < 110, qPrintable(pin.name()));
+        writeConfig("source = tiles\n");
+    }
 };
 
 int main(int argc, char* argv[])

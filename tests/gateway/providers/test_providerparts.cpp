@@ -78,14 +78,56 @@ void TestProviderParts::geocoderAnswers_data()
                                    << 0.0 << 0.0;
     QTest::newRow("malformed") << QByteArray(R"([{"lat":"1","lon":)") << bad << 0.0 << 0.0;
     QTest::newRow("html") << QByteArray("<html><body>Service unavailable</body></html>") << bad << 0.0 << 0.0;
-    QTest::newRow("other object") << QByteArray(R"({"error":"Unable to geocode"})") << bad << 0.0 << 0.0;
+    const int failed = int(GeocoderAnswer::Kind::Failed);
+    const int refused = int(GeocoderAnswer::Kind::KeyRefused);
+    const int busy = int(GeocoderAnswer::Kind::Busy);
+    QTest::newRow("error string") << QByteArray(R"({"error":"Unable to geocode"})") << failed << 0.0 << 0.0;
+    QTest::newRow("error object naming the key")
+        << QByteArray(R"({"error":{"code":401,"message":"Invalid API key"}})") << refused << 0.0 << 0.0;
+    QTest::newRow("geojson center (mapbox, maptiler)")
+        << QByteArray(R"({"type":"FeatureCollection","features":[{"center":[-71.0773,42.7762]}]})") << found
+        << 42.7762 << -71.0773;
+    const QByteArray google = R"({"results":[{"geometry":{"location":{"lat":42.7762,"lng":-71.0773}}}],
+        "status":"OK"})";
+    QTest::newRow("google") << google << found << 42.7762 << -71.0773;
+    QTest::newRow("google no place") << QByteArray(R"({"results":[],"status":"ZERO_RESULTS"})") << none << 0.0
+                                     << 0.0;
+    QTest::newRow("google key denied")
+        << QByteArray(
+               R"({"results":[],"status":"REQUEST_DENIED","error_message":"The provided API key is invalid."})")
+        << refused << 0.0 << 0.0;
+    QTest::newRow("google over limit")
+        << QByteArray(R"({"results":[],"status":"OVER_QUERY_LIMIT"})") << busy << 0.0 << 0.0;
+    QTest::newRow("mapquest") << QByteArray(R"({"info":{"statuscode":0,"messages":[]},
+        "results":[{"locations":[{"latLng":{"lat":42.7762,"lng":-71.0773}}]}]})")
+                              << found << 42.7762 << -71.0773;
+    QTest::newRow("mapquest key refused")
+        << QByteArray(R"({"info":{"statuscode":403,"messages":["The key is not valid"]},"results":[]})")
+        << refused << 0.0 << 0.0;
+    QTest::newRow("here")
+        << QByteArray(R"({"items":[{"title":"Haverhill","position":{"lat":42.7762,"lng":-71.0773}}]})")
+        << found << 42.7762 << -71.0773;
+    QTest::newRow("tomtom")
+        << QByteArray(R"({"summary":{},"results":[{"position":{"lat":42.7762,"lon":-71.0773}}]})") << found
+        << 42.7762 << -71.0773;
+    QTest::newRow("tomtom empty") << QByteArray(R"({"summary":{},"results":[]})") << none << 0.0 << 0.0;
+    // Paths of the user's: lat_path and lon_path.
+    QTest::newRow("paths") << QByteArray(R"({"data":{"hits":[{"pt":{"y":"42.7762","x":-71.0773}}]}})")
+                           << found << 42.7762 << -71.0773;
+    QTest::newRow("paths, nothing there") << QByteArray(R"({"data":{"hits":[]}})") << none << 0.0 << 0.0;
+    QTest::newRow("paths, failure reported")
+        << QByteArray(R"({"error":"daily quota exceeded"})") << busy << 0.0 << 0.0;
 }
 
 void TestProviderParts::geocoderAnswers()
 {
     QFETCH(QByteArray, body);
     QFETCH(int, kind);
-    const GeocoderAnswer answer = readGeocoderAnswer(body);
+    const GeocoderPaths paths =
+        QString::fromLatin1(QTest::currentDataTag()).startsWith(QLatin1String("paths"))
+            ? GeocoderPaths{QStringLiteral("data.hits.0.pt.y"), QStringLiteral("data.hits.0.pt.x")}
+            : GeocoderPaths{};
+    const GeocoderAnswer answer = readGeocoderAnswer(body, paths);
     QCOMPARE(int(answer.kind), kind);
     if (answer.kind == GeocoderAnswer::Kind::Found) {
         QFETCH(double, lat);

@@ -107,6 +107,7 @@ GatewayConfig TestProviderSources::config(const QString& source, const QString& 
     c.cacheDirectory = m_cache->path();
     c.geocoderRequestsPerSecond = 0; // the rate limit and the bound per host have their own test
     c.requestsPerHost = 4;
+    c.marker = false; // the pin has its own tests
     if (source == QLatin1String("static")) {
         c.source = GatewayConfig::Source::Static;
         c.staticUrl = m_standIn->staticTemplate();

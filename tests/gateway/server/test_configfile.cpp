@@ -53,6 +53,32 @@ private slots:
         QCOMPARE(c.cacheDirectory, QStringLiteral("/var/tmp/maps"));
     }
 
+    // A named provider and the settings that go with it.
+    void providerValues()
+    {
+        const ConfigFile::Reading r =
+            ConfigFile::parse("[gateway]\nsource = MapTiler\nkey = k\nstyle = basic-v2\n"
+                              "server = https://eu.example.com:8443/\nmarker = off\n"
+                              "picture_size = 1280\ncountry = us\n"
+                              "[geocoder]\nlat_path = a.0.lat\nlon_path = a.0.lon\n"
+                              "provider = Stadia\nkey = g\n");
+        QCOMPARE(r.errors, QStringList());
+        const GatewayConfig& c = r.config;
+        QCOMPARE(c.source, GatewayConfig::Source::Preset);
+        QCOMPARE(c.preset, QStringLiteral("maptiler"));
+        QCOMPARE(c.style, QStringLiteral("basic-v2"));
+        QCOMPARE(c.server, QStringLiteral("https://eu.example.com:8443"));
+        QCOMPARE(c.marker, false);
+        QCOMPARE(c.pictureSize, 1280);
+        QCOMPARE(c.country, QStringLiteral("US"));
+        QCOMPARE(c.latPath, QStringLiteral("a.0.lat"));
+        QCOMPARE(c.geocoderPreset, QStringLiteral("stadia"));
+        QCOMPARE(c.geocoderKey, QStringLiteral("g"));
+        // What the shipped template leaves as it is.
+        const GatewayConfig d = ConfigFile::parse(ConfigFile::templateText()).config;
+        QVERIFY(d.marker && d.pictureSize == 640 && d.country.isEmpty() && d.server.isEmpty());
+    }
+
     void defaults()
     {
         const ConfigFile::Reading r = ConfigFile::parse({});
@@ -71,7 +97,8 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QString>("error");
         QTest::newRow("unknown source")
-            << QByteArray("[gateway]\nsource = google\n") << "line 2: source must be demo, static or tiles";
+            << QByteArray("[gateway]\nsource = goggle\n")
+            << "line 2: source must be demo, static, tiles or a provider's name such as maptiler";
         QTest::newRow("no =") << QByteArray("[gateway]\nsource demo\n") << "line 2: expected key = value";
         QTest::newRow("open heading")
             << QByteArray("[gateway\n") << "line 1: a section heading needs a closing ]";
@@ -93,6 +120,26 @@ private slots:
             << QByteArray("[limits]\ncache_dir = cache\n") << "line 2: cache_dir must be a full path";
         QTest::newRow("static without url")
             << QByteArray("[gateway]\nsource=static\n") << "source static needs url in [static]";
+        QTest::newRow("preset without key")
+            << QByteArray("[gateway]\nsource=mapbox\n")
+            << "source mapbox needs key in [gateway] (Mapbox Static Images gives one: "
+               "https://account.mapbox.com/auth/signup/)";
+        QTest::newRow("server with a path")
+            << QByteArray("[gateway]\nserver = https://proxy.example/maps\n")
+            << "line 2: server needs an address such as https://host:port, nothing after it";
+        QTest::newRow("marker") << QByteArray("[gateway]\nmarker = maybe\n")
+                                << "line 2: marker must be on or off";
+        QTest::newRow("picture size")
+            << QByteArray("[gateway]\npicture_size = 1024\n") << "line 2: picture_size must be 640 or 1280";
+        QTest::newRow("country") << QByteArray("[gateway]\ncountry = USA\n")
+                                 << "line 2: country must be a two-letter code such as US or GB";
+        QTest::newRow("path") << QByteArray("[geocoder]\nlat_path = results[0].lat\n")
+                              << "line 2: needs names and numbers joined by dots, such as results.0.lat";
+        QTest::newRow("one path") << QByteArray("[geocoder]\nlat_path = results.0.lat\n")
+                                  << "lat_path and lon_path in [geocoder] go together";
+        QTest::newRow("coordinates without geocoder")
+            << QByteArray("[gateway]\nsource=static\n[static]\nurl=https://s.example/?c={lat},{lon}\n")
+            << "a static url with {lat} or {lon} needs url in [geocoder]";
         QTest::newRow("tiles without tiles")
             << QByteArray("[gateway]\nsource=tiles\n[tiles]\ngeocoder=http://g/{search}\n")
             << "source tiles needs geocoder and tiles in [tiles]";

@@ -282,15 +282,18 @@ private slots:
         writeConfig("[gateway]\nsource = maps-r-us\n");
         got = image(QStringLiteral("Haverhill MA"));
         QCOMPARE(got.status(), 503);
-        QVERIFY2(
-            got.reason().startsWith("The map gateway's configuration needs a fix: " + configPath.toUtf8() +
-                                    " line 2: source must be demo, static or tiles"),
-            got.reason().constData());
+        QVERIFY2(got.reason() ==
+                     "The map gateway's configuration needs a fix: " + configPath.toUtf8() +
+                         " line 2: source must be demo, static, tiles or a provider's name such as "
+                         "maptiler. Choose a real map provider at " +
+                         gateway->pageUrl().toUtf8(),
+                 got.reason().constData());
 
         writeConfig(providerConfig("unusable"));
         got = image(QStringLiteral("Haverhill MA"));
         QCOMPARE(got.status(), 503);
-        QVERIFY2(got.reason().contains(configPath.toUtf8()) && got.reason().contains("set source = demo"),
+        QVERIFY2(got.reason().contains(configPath.toUtf8()) && got.reason().contains("set source = demo") &&
+                     got.reason().endsWith(". Choose a real map provider at " + gateway->pageUrl().toUtf8()),
                  got.reason().constData());
 
         // A slow answer from the provider outlives the switch back to demo maps.

@@ -31,6 +31,7 @@ private slots:
         limits.maxHeaderCount = 5;
         limits.headerTimeoutMs = 300;
         limits.lifetimeMs = 5000;
+        limits.maxBodyBytes = 20;
         server->setLimits(limits);
         server->setServerName("test");
         server->setHandler([this](HttpExchange* e) {
@@ -46,7 +47,8 @@ private slots:
             } else if (path == "/big") {
                 e->respond(HttpAnswer::text(200, "Big", QByteArray(16 << 20, 'b')));
             } else {
-                HttpAnswer a = HttpAnswer::text(200, "Fine thanks", e->request().header("x-echo"));
+                HttpAnswer a =
+                    HttpAnswer::text(200, "Fine thanks", e->request().header("x-echo") + e->request().body);
                 a.headers.append({QByteArray("X-Extra"), QByteArray("1")});
                 e->respond(a);
                 e->respond(HttpAnswer::text(500, "Second", "must not be sent"));
@@ -112,6 +114,21 @@ private slots:
         QTest::newRow("two Host headers, good one first")
             << QByteArray("GET / HTTP/1.1\r\nHost: h\r\nhost: evil\r\n\r\n")
             << QByteArray("HTTP/1.1 400 Bad Request") << QByteArray("more than one Host header\n") << 0;
+        QTest::newRow("body, exactly as long as announced")
+            << QByteArray("POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\na=b&cTRAILING")
+            << QByteArray("HTTP/1.1 200 Fine thanks") << QByteArray("a=b&c\n") << 1;
+        QTest::newRow("empty body") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
+                                    << QByteArray("HTTP/1.1 200 Fine thanks") << QByteArray("\n") << 1;
+        QTest::newRow("body over the cap")
+            << QByteArray("POST / HTTP/1.1\r\nContent-Length: 21\r\n\r\n" + QByteArray(21, 'x'))
+            << QByteArray("HTTP/1.1 413 Content Too Large") << QByteArray("request body too large\n") << 0;
+        QTest::newRow("chunked body")
+            << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n1\r\na\r\n0\r\n\r\n")
+            << QByteArray("HTTP/1.1 411 Length Required")
+            << QByteArray("a request body needs a Content-Length\n") << 0;
+        QTest::newRow("length not a number")
+            << QByteArray("POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n")
+            << QByteArray("HTTP/1.1 400 Bad Request") << QByteArray("malformed Content-Length\n") << 0;
     }
     void answers()
     {
@@ -136,10 +153,14 @@ private slots:
     // A request that never completes is dropped at the deadline, answered or not.
     void slowRequestDropped()
     {
-        const RawAnswer got = rawExchange(server->port(), "GET / HTTP/1.1\r\nHost: h\r\n", 3000);
-        QVERIFY(got.closed);
-        QVERIFY2(got.ms >= 250 && got.ms < 2000, qPrintable(QString::number(got.ms)));
-        QCOMPARE(seen.size(), 0);
+        for (const QByteArray& request : {QByteArray("GET / HTTP/1.1\r\nHost: h\r\n"),
+                                          QByteArray("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nshort")}) {
+            const RawAnswer got = rawExchange(server->port(), request, 3000);
+            QVERIFY(got.closed);
+            QVERIFY2(got.ms >= 250 && got.ms < 2000, qPrintable(QString::number(got.ms)));
+            QVERIFY(got.statusLine.isEmpty());
+            QCOMPARE(seen.size(), 0);
+        }
     }
 
     // An exchange left unanswered ends when its client leaves, and a pointer to it learns so.

@@ -1,0 +1,186 @@
+#include "Gateway.h"
+#include "RawHttp.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Counts what it is asked and answers at once.
+class CountingSource : public MapSource
+{
+public:
+    explicit CountingSource(int* asked) : m_asked(asked) {}
+    void render(const MapRequest&, QDeadlineTimer, Done done) override
+    {
+        ++*m_asked;
+        MapAnswer a;
+        a.contentType = "image/png";
+        a.body = "PNG-of-the-provider";
+        done(a);
+    }
+
+private:
+    int* m_asked;
+};
+
+const QByteArray UserText =
+    "# mine\n[gateway]\nsource = demo\n[static]\nurl = http://127.0.0.1:9/m?q={search}\n";
+
+} // namespace
+
+// The settings page over its socket: who may save or preview, and what the page gives away.
+class TestSettingsPage : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<Gateway> gateway;
+    QString configPath;
+    int asked = 0;
+
+    QByteArray fileText() const
+    {
+        QFile file(configPath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        configPath = dir->filePath(QStringLiteral("gateway.conf"));
+        QFile file(configPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(UserText);
+        file.close();
+        asked = 0;
+        Gateway::Options options;
+        options.configPath = configPath;
+        gateway = std::make_unique<Gateway>(options);
+        gateway->setSourceFactory([this](const GatewayConfig&) -> std::unique_ptr<MapSource> {
+            return std::make_unique<CountingSource>(&asked);
+        });
+        QVERIFY(gateway->listen(0));
+    }
+    void cleanup() { gateway.reset(); }
+
+    void writes_data()
+    {
+        // %P% stands for the port, %T% for the token of the page's form.
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::addColumn<bool>("saved");
+        QTest::addColumn<int>("providerAsked");
+        const QByteArray post = "POST /settings HTTP/1.1\r\nHost: 127.0.0.1:%P%\r\n"
+                                "Content-Type: application/x-www-form-urlencoded\r\n";
+        const QByteArray own = post + "Origin: http://127.0.0.1:%P%\r\n";
+        const QByteArray save = "token=%T%&source=static&key=k-1234567890&marker=on&action=save";
+        const QByteArray preview =
+            "token=%T%&source=static&key=k-1234567890&place=Haverhill+MA&action=preview";
+        const QByteArray foreign = "Refused: the settings page answers its own page only";
+        QTest::newRow("own page saves") << own << save << 303 << QByteArray("See Other") << true << 0;
+        QTest::newRow("own page previews, saves nothing")
+            << own << preview << 200 << QByteArray("OK") << false << 1;
+        QTest::newRow("no Origin") << post << save << 403
+                                   << QByteArray("Refused: settings change only from the gateway's own page")
+                                   << false << 0;
+        QTest::newRow("other origin") << post + "Origin: http://attacker.example\r\n"
+                                      << preview << 403 << foreign << false << 0;
+        QTest::newRow("Origin null") << post + "Origin: null\r\n" << save << 403 << foreign << false << 0;
+        QTest::newRow("rebound name")
+            << QByteArray("POST /settings HTTP/1.1\r\nHost: attacker.example:%P%\r\nOrigin: "
+                          "http://attacker.example:%P%\r\n"
+                          "Content-Type: application/x-www-form-urlencoded\r\n")
+            << save << 403
+            << QByteArray("Refused: the settings page answers only requests addressed to 127.0.0.1:%P%")
+            << false << 0;
+        QTest::newRow("guessed token")
+            << own << QByteArray(save).replace("%T%", "x") << 403
+            << QByteArray("Refused: the form is out of date; open the settings page again") << false << 0;
+        QTest::newRow("not a form") << QByteArray(own).replace("application/x-www-form-urlencoded",
+                                                               "text/plain")
+                                    << save << 403
+                                    << QByteArray("Refused: the settings page takes its own form only")
+                                    << false << 0;
+        QTest::newRow("a line break in the key")
+            << own << QByteArray(save).replace("key=k-1234567890", "key=k%0A%5Bgateway%5D%0Asource%3Ddemo")
+            << 200 << QByteArray("OK") << false << 0;
+        QTest::newRow("page as a part of another site's page")
+            << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1:%P%\r\nSec-Fetch-Site: "
+                          "cross-site\r\nSec-Fetch-Dest: image\r\n")
+            << QByteArray() << 403 << QByteArray("Refused: the settings page is not a part of other pages")
+            << false << 0;
+        QTest::newRow("page from a link elsewhere")
+            << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1:%P%\r\nSec-Fetch-Site: "
+                          "cross-site\r\nSec-Fetch-Dest: document\r\n")
+            << QByteArray() << 200 << QByteArray("OK") << false << 0;
+    }
+    // Only the page's own form, from its own origin, with this process's token, changes the file
+    // or spends the key; everything else is told why not.
+    void writes()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        QFETCH(QByteArray, reason);
+        QFETCH(bool, saved);
+        QFETCH(int, providerAsked);
+        const QByteArray p = QByteArray::number(gateway->port());
+        const RawAnswer page = rawGet(gateway->port(), "/");
+        const QRegularExpressionMatch token =
+            QRegularExpression(QStringLiteral("name=\"token\" value=\"([^\"]+)\""))
+                .match(QString::fromUtf8(page.body));
+        QVERIFY(token.hasMatch());
+        body.replace("%T%", token.captured(1).toLatin1());
+        request.replace("%P%", p);
+        if (!body.isEmpty()) {
+            request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        }
+        const RawAnswer got = rawExchange(gateway->port(), request + "\r\n" + body);
+        QCOMPARE(got.status(), status);
+        QCOMPARE(got.reason(), reason.replace("%P%", p));
+        QCOMPARE(fileText() != UserText, saved);
+        QCOMPARE(asked, providerAsked);
+        if (saved) {
+            QVERIFY(fileText().startsWith("# mine\n[gateway]\nsource = static\n"));
+            QVERIFY(fileText().contains("\nkey = k-1234567890\n"));
+            QVERIFY(got.head.contains("\r\nLocation: /?saved\r\n"));
+        }
+        if (status == 200 && request.startsWith("POST")) {
+            QVERIFY(got.body.contains(providerAsked ? "src=\"data:image/png;base64," +
+                                                          QByteArray("PNG-of-the-provider").toBase64()
+                                                    : QByteArray("role=\"alert\"")));
+        }
+    }
+
+    // The page keeps a saved key to itself, and cannot be framed or load anything from elsewhere.
+    void pageGivesNothingAway()
+    {
+        QFile file(configPath);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("[gateway]\nkey = secret-key-xa<cd\n");
+        file.close();
+        const RawAnswer got = rawGet(gateway->port(), "/");
+        QCOMPARE(got.status(), 200);
+        QVERIFY(!got.body.contains("secret-key"));
+        QVERIFY(got.body.contains("ending in \xe2\x80\x9c"
+                                  "a&lt;cd\xe2\x80\x9d"));
+        QVERIFY(got.head.contains("\r\nX-Frame-Options: DENY\r\n"));
+        QVERIFY(got.head.contains("\r\nContent-Security-Policy: default-src 'none'; img-src data:;"));
+        QVERIFY(got.head.contains("frame-ancestors 'none'"));
+        QVERIFY(!got.body.contains("<script"));
+        QVERIFY(!QRegularExpression(QStringLiteral("(src|href)=\"(?!data:|https://)"))
+                     .match(QString::fromUtf8(got.body))
+                     .hasMatch());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettingsPage)
+#include "test_settingspage.moc"
