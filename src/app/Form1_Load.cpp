@@ -90,6 +90,8 @@ QString SavedListText(const LocationList& list)
     return text;
 }
 
+namespace {
+
 // The list as a list file: one location a line, so that "Load List Of Locations From File"
 // brings it back; a ";" inside a location survives this way too.
 QString ListFileText(const LocationList& list)
@@ -101,6 +103,8 @@ QString ListFileText(const LocationList& list)
     }
     return text;
 }
+
+} // namespace
 
 void Form1::Form_Load()
 {
