@@ -18,6 +18,17 @@
 using Lines = QList<QByteArray>;
 using Reports = QList<int>;
 
+// The statements the run's failure reports name, in order.
+Reports Reported(const TestPlatform& fake)
+{
+    Reports reports;
+    static const QRegularExpression at(QStringLiteral("PushButton17_Click at line (\\d+)\r\r"));
+    for (const auto& box : fake.window.boxes)
+        if (box.title == u"Application Error")
+            reports << at.match(box.text).captured(1).toInt();
+    return reports;
+}
+
 // Reading the fetched page and finding the image in it, with pages the map service can't serve.
 class TestCaptureRun : public QObject
 {
@@ -90,12 +101,7 @@ private slots:
         form.locations().append(QStringLiteral("x"));
         form.PushButton17->click();
         QCOMPARE(fake.network.requests.mid(1), images);
-        Reports reports;
-        static const QRegularExpression at(QStringLiteral("PushButton17_Click at line (\\d+)\r\r"));
-        for (const auto& box : fake.window.boxes)
-            if (box.title == u"Application Error")
-                reports << at.match(box.text).captured(1).toInt();
-        QTEST(reports, "reports");
+        QTEST(Reported(fake), "reports");
     }
 
     // A file at a work file's or the result's name that was not written for this location (an
@@ -150,12 +156,7 @@ private slots:
         form.Text1->setText(out.path() + u'/');
         form.locations().append(QStringLiteral("x"));
         form.PushButton17->click();
-        Reports reports;
-        static const QRegularExpression at(QStringLiteral("PushButton17_Click at line (\\d+)\r\r"));
-        for (const auto& box : fake.window.boxes)
-            if (box.title == u"Application Error")
-                reports << at.match(box.text).captured(1).toInt();
-        QTEST(reports, "reports");
+        QTEST(Reported(fake), "reports");
         QCOMPARE(fake.window.boxes.back().text, QStringLiteral("Done."));
         // Read-only, it is the user's; writable, it was an earlier run's work file and goes.
         QFile left(user);
