@@ -243,8 +243,11 @@ void Form1::connectHandlers()
             [this] { unguarded("Text2_Change", [this] { Text2_Change(); }); });
     connect(HScroll1, &QScrollBar::valueChanged, this,
             [this] { unguarded("HScroll1_Change", [this] { HScroll1_Change(); }); });
-    connect(Slider1, &QSlider::valueChanged, this,
-            [this] { unguarded("Slider1_Click", [this] { Slider1_Click(); }); });
+    // The slider's click handler runs at each click on it (a drag ends in one) and at each key
+    // or wheel turn that acts on it, not at every value it passes through: a click where it
+    // stands stores its value again, a drag stores once.
+    connect(Slider1, &QAbstractSlider::actionTriggered, this, [this] { m_sliderActed = true; });
+    Slider1->installEventFilter(this);
 }
 
 void Form1::unguarded(const char* handler, const std::function<void()>& body)
@@ -305,6 +308,18 @@ void Form1::hover(PointerShape shape)
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     const auto type = event->type();
+    if (watched == Slider1 &&
+        (type == QEvent::MouseButtonRelease || type == QEvent::KeyPress || type == QEvent::Wheel)) {
+        // The slider acts on the event first, so that the handler reads where it ended.
+        m_sliderActed = false;
+        static_cast<QObject*>(Slider1)->event(event);
+        const bool click = type == QEvent::MouseButtonRelease
+                               ? static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton
+                               : m_sliderActed;
+        if (click)
+            unguarded("Slider1_Click", [this] { Slider1_Click(); });
+        return true;
+    }
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget && (type == QEvent::MouseMove || type == QEvent::Enter)) {
         const auto* pointer = dynamic_cast<const QSinglePointEvent*>(event);

@@ -83,7 +83,9 @@ public:
 
     // Start-up and shut-down.
     void Form_Load();
-    // Saves the list; false when it could not be saved and the close should wait (once).
+    // Saves the list; false when it could not be saved and the close should wait (once). A
+    // saved list that could not be read at start-up is left as it is: the window's list is
+    // kept beside it instead.
     bool Form_QueryUnload();
     void Form_Unload(); // ends the program
 
@@ -130,6 +132,8 @@ private:
     // an event happens to reach: a move that a button ignores travels on to its parent.
     void hoverAt(QPoint pos);
     void hover(PointerShape shape);
+    // Ends a close that was refused once already, or holds it with the failure and a warning.
+    bool holdCloseOnce(const QString& failure, const QString& warning);
 
     Platform& m_platform;
     LocationList* m_locations = nullptr;
@@ -142,6 +146,8 @@ private:
     std::optional<QString> m_calledFailure;
     std::function<void()> m_endHook;
     bool m_listSaveRefused = false;
+    bool m_savedListUnread = false;
+    bool m_sliderActed = false; // the slider moved, or tried to, in the event in hand
     QString m_mapBaseUrl = QString::fromUtf8(BuildConfig::MapBaseUrl);
     bool m_captureRunning = false;
 

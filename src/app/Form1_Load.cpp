@@ -90,6 +90,22 @@ QString SavedListText(const LocationList& list)
     return text;
 }
 
+namespace {
+
+// The list as a list file: one location a line, so that "Load List Of Locations From File"
+// brings it back; a ";" inside a location survives this way too.
+QString ListFileText(const LocationList& list)
+{
+    QString text;
+    for (int i = 1; i <= list.count(); ++i) {
+        text += list.locationAt(i);
+        text += QStringLiteral("\r\n");
+    }
+    return text;
+}
+
+} // namespace
+
 void Form1::Form_Load()
 {
     Guard g(m_platform.window, QStringLiteral("Form_Load"));
@@ -111,8 +127,13 @@ void Form1::Form_Load()
     g(130, [&] { m_locations->setHeaderText(QStringLiteral("Google Map Location(s)")); });
     g(132, [&] { ListView1->setColumnWidth(0, qRound(7000 / 15.0)); });
     QString saved;
-    g.assign(134, saved,
-             [&] { return Settings::read(m_platform.settings, QStringLiteral("Zip Codes"), QString()); });
+    g.assign(134, saved, [&] {
+        // Until it is read, the saved list must not be replaced by the close.
+        m_savedListUnread = true;
+        QString text = Settings::read(m_platform.settings, QStringLiteral("Zip Codes"), QString());
+        m_savedListUnread = false;
+        return text;
+    });
     if (g.block(136, [&] { return !saved.isEmpty(); })) {
         QStringList pieces;
         g.assign(138, pieces, [&] { return saved.split(QLatin1Char(';')); });
@@ -160,17 +181,48 @@ void Form1::Form_Load()
 
 bool Form1::Form_QueryUnload()
 {
+    if (m_savedListUnread) {
+        // Storing now would put this window's list, often empty, in the place of a saved list
+        // that may be whole and only unreadable for a while.
+        if (m_locations->count() == 0)
+            return true;
+        QString where;
+        const auto failure = FailureOf([&] {
+            where = Settings::storeAside(m_platform.settings, QStringLiteral("Zip Codes"),
+                                         ListFileText(*m_locations));
+        });
+        if (failure)
+            return holdCloseOnce(*failure,
+                                 QStringLiteral("The saved list of locations could not be read when "
+                                                "Orrowdale started and is left as it is. The list "
+                                                "of locations is not saved. Close the window again "
+                                                "to quit without saving it."));
+        m_platform.window.messageBox(
+            QStringLiteral("The saved list of locations could not be read when Orrowdale started, so it is "
+                           "left as it is. The %1 location(s) of this window are saved in %2; \"Load List "
+                           "Of Locations From File\" brings them back.")
+                .arg(m_locations->count())
+                .arg(where),
+            MessageStyle::Exclamation);
+        return true;
+    }
     const auto failure = FailureOf([&] {
         Settings::store(m_platform.settings, QStringLiteral("Zip Codes"), SavedListText(*m_locations));
     });
-    if (!failure || m_listSaveRefused)
+    if (!failure)
+        return true;
+    return holdCloseOnce(*failure,
+                         QStringLiteral("The list of locations is not saved. Close the window again "
+                                        "to quit without saving it."));
+}
+
+bool Form1::holdCloseOnce(const QString& failure, const QString& warning)
+{
+    if (m_listSaveRefused)
         return true;
     // Ending now would lose the list without a word. Say so, and let the next close go ahead.
     m_listSaveRefused = true;
-    m_platform.window.messageBox(*failure +
-                                     QStringLiteral("\r\rThe list of locations is not saved. Close the "
-                                                    "window again to quit without saving it."),
-                                 MessageStyle::Exclamation);
+    m_platform.window.messageBox(failure + QStringLiteral("\r\r") + warning, MessageStyle::Exclamation);
     return false;
 }
 

@@ -28,4 +28,9 @@ inline void store(SettingsStore& store, const QString& key, const QString& value
     store.store(app(), section(), key, value);
 }
 
+inline QString storeAside(SettingsStore& store, const QString& key, const QString& value)
+{
+    return store.storeAside(app(), section(), key, value);
+}
+
 } // namespace Settings

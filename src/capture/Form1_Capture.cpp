@@ -88,6 +88,14 @@ void OpenForWriting(std::optional<ReplacingFile>& file, const QString& path)
     file->open();
 }
 
+void NotConvertedUnless(bool written, const QString& path)
+{
+    if (!written)
+        throw PlatformError(
+            QStringLiteral("The image file \"%1\" was not written for this location, so it is not converted")
+                .arg(ShownPath(path)));
+}
+
 void WriteAll(std::optional<ReplacingFile>& file, const QString& path, const QByteArray& bytes)
 {
     if (!file || !file->isOpen())
@@ -268,15 +276,28 @@ void Form1::PushButton17_Click()
         });
 
         // The image as it came, then the two conversions.
+        // A file that stands at a work file's name but was not written for this location (left
+        // by an earlier run, or made read-only by the user) is never converted in its place.
         std::optional<ReplacingFile> gif;
+        bool gifWritten = false;
+        bool bmpWritten = false;
         g(168, [&] { OpenForWriting(gif, gifPath); });
         g(170, [&] { WriteAll(gif, gifPath, image); });
         g(172, [&] {
-            if (gif && gif->isOpen())
+            if (gif && gif->isOpen()) {
                 gif->commit();
+                gifWritten = true;
+            }
         });
-        g(174, [&] { PicFormat321.imageToBitmap(gifPath, bmpPath); });
-        g(176, [&] { PicFormat321.bitmapToJpeg(bmpPath, jpgPath, Slider1->value()); });
+        g(174, [&] {
+            NotConvertedUnless(gifWritten, gifPath);
+            PicFormat321.imageToBitmap(gifPath, bmpPath);
+            bmpWritten = true;
+        });
+        g(176, [&] {
+            NotConvertedUnless(bmpWritten, bmpPath);
+            PicFormat321.bitmapToJpeg(bmpPath, jpgPath, Slider1->value());
+        });
 
         g(178, [&] { RemoveFile(window, pagePath); });
         g(180, [&] { RemoveFile(window, gifPath); });

@@ -173,8 +173,8 @@ void ReplacingFile::open()
         m_file.setFileName(QDir(target.path()).filePath(name));
         // Made here and now: a file or link that already has this name is never opened.
         const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::NewOnly;
-        if (m_kind == Kind::Work ? m_file.open(mode, QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-                                 : m_file.open(mode))
+        if (m_kind == Kind::Result ? m_file.open(mode)
+                                   : m_file.open(mode, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             return;
         const QFileInfo taken(m_file.fileName());
         const QString reason = m_file.errorString();
@@ -195,7 +195,15 @@ void ReplacingFile::commit()
         throw failed(QStringLiteral("it was not created"));
     if (!m_file.flush())
         throw failed(m_file.errorString());
-    if (const QString reason = m_kind == Kind::Result ? SyncToDisk(m_file) : QString(); !reason.isEmpty())
+    // A link at the name is replaced as always; a file there keeps what the user made of it.
+    const QFileInfo target(m_path);
+    if (target.exists() && !target.isSymLink() && target.isFile()) {
+        if (!target.isWritable())
+            throw failed(QStringLiteral("the file is read-only"));
+        if (!m_file.setPermissions(target.permissions()))
+            throw failed(m_file.errorString());
+    }
+    if (const QString reason = m_kind == Kind::Work ? QString() : SyncToDisk(m_file); !reason.isEmpty())
         throw failed(reason);
     m_file.close();
     // A rename replaces the entry at the name, a link included; it never opens what a link

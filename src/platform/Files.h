@@ -12,7 +12,8 @@
 // system and then names another file (a NUL ends the name there), so every file operation
 // checks the path first. Files are written beside their name and renamed into place: whatever
 // stood at the name, an earlier file or a link someone planted there, is replaced, never written
-// through, and a file that fails half-way never shows at the name.
+// through, and a file that fails half-way never shows at the name. A file the user may not write
+// is never replaced: made read-only, it is meant to stay.
 
 enum class NameRules
 {
@@ -42,6 +43,7 @@ public:
     {
         Work,   // the user's alone, not waited for on disk: read back at once and removed
         Result, // the usual permissions, on disk before it takes its name
+        Kept,   // the user's alone, on disk before it takes its name: exists nowhere else
     };
 
     ReplacingFile(const QString& path, Kind kind);
@@ -54,7 +56,8 @@ public:
     void open();
     bool isOpen() const { return m_file.isOpen(); }
     QIODevice& device() { return m_file; }
-    // Puts the written file at path, replacing what was there. Throws PlatformError; the
+    // Puts the written file at path, replacing what was there, whose permissions it takes on.
+    // Throws PlatformError, also when what is there is a file the user may not write; the
     // unfinished file is gone then and path is as it was.
     void commit();
     // Drops the unfinished file: path stays as it was.

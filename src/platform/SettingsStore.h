@@ -16,4 +16,10 @@ public:
     // straight after it loses nothing. Throws PlatformError on failure.
     virtual void store(const QString& app, const QString& section, const QString& key,
                        const QString& value) = 0;
+
+    // Keeps value beside key's value under a new name of its own, replacing nothing: for a
+    // value that must not take the place of a stored one that could not be read. Returns where
+    // it went, as a message names it. Throws PlatformError on failure.
+    virtual QString storeAside(const QString& app, const QString& section, const QString& key,
+                               const QString& value) = 0;
 };

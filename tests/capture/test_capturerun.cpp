@@ -1,17 +1,33 @@
 #include "app/Form1.h"
 #include "capture/PageScan.h"
 #include "locations/LocationList.h"
+#include "platform/OrdinaryUser.h"
+#include "platform/qt/QtImageFormat.h"
 #include "support/TestPlatform.h"
 
 #include <QBuffer>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using Lines = QList<QByteArray>;
 using Reports = QList<int>;
+
+// The statements the run's failure reports name, in order.
+Reports Reported(const TestPlatform& fake)
+{
+    Reports reports;
+    static const QRegularExpression at(QStringLiteral("PushButton17_Click at line (\\d+)\r\r"));
+    for (const auto& box : fake.window.boxes)
+        if (box.title == u"Application Error")
+            reports << at.match(box.text).captured(1).toInt();
+    return reports;
+}
 
 // Reading the fetched page and finding the image in it, with pages the map service can't serve.
 class TestCaptureRun : public QObject
@@ -85,12 +101,67 @@ private slots:
         form.locations().append(QStringLiteral("x"));
         form.PushButton17->click();
         QCOMPARE(fake.network.requests.mid(1), images);
-        Reports reports;
-        static const QRegularExpression at(QStringLiteral("PushButton17_Click at line (\\d+)\r\r"));
-        for (const auto& box : fake.window.boxes)
-            if (box.title == u"Application Error")
-                reports << at.match(box.text).captured(1).toInt();
-        QTEST(reports, "reports");
+        QTEST(Reported(fake), "reports");
+    }
+
+    // A file at a work file's or the result's name that was not written for this location (an
+    // earlier run's, or one the user made read-only) never becomes the picture, and a read-only
+    // one stays as it is; the statement that would write it says so.
+    void filesNotWrittenForTheLocation_data()
+    {
+        QTest::addColumn<QString>("existing"); // the extension of the file already there
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("goodImage");
+        QTest::addColumn<Reports>("reports");
+        QTest::newRow("earlier run's bitmap, bad image") << "bmp" << 0600 << false << Reports{174, 176};
+        QTest::newRow("read-only JPG") << "jpg" << 0444 << true << Reports{176};
+        QTest::newRow("read-only GIF") << "gif" << 0444 << true << Reports{172, 174, 176};
+        QTest::newRow("read-only bitmap") << "bmp" << 0444 << true << Reports{174, 176};
+    }
+    void filesNotWrittenForTheLocation()
+    {
+        RUN_AS_ORDINARY_USER();
+        QFETCH(QString, existing);
+        QFETCH(int, mode);
+        QFETCH(bool, goodImage);
+        const auto picture = [](const char* format) {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            QImage image(8, 8, QImage::Format_RGB32);
+            image.fill(Qt::red);
+            image.save(&buffer, format);
+            return bytes;
+        };
+        TestPlatform fake;
+        QtImageFormat images;
+        Platform platform{fake.window,  fake.settings, fake.network, images,
+                          fake.dialogs, fake.skin,     fake.shell};
+        QTemporaryDir out, temp;
+        fake.shell.variables.insert(QStringLiteral("TEMP"), temp.path());
+        fake.network.onFetch = [&](const QString& url) {
+            return url.contains(QStringLiteral("/maps?"))
+                       ? QByteArray("<img src=http://maps.test/mapdata?1 style=x>")
+                   : goodImage ? picture("PNG")
+                               : QByteArray("GIF89a");
+        };
+        const QString user = out.filePath(QStringLiteral("x_1.") + existing);
+        const QByteArray before = existing == u"jpg" ? QByteArray("the user's own") : picture("BMP");
+        {
+            QFile f(user);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(before) == before.size());
+        }
+        QCOMPARE(::chmod(QFile::encodeName(user).constData(), mode_t(mode)), 0);
+        Form1 form(platform);
+        form.setMapBaseUrl(QStringLiteral("http://maps.test"));
+        form.Text1->setText(out.path() + u'/');
+        form.locations().append(QStringLiteral("x"));
+        form.PushButton17->click();
+        QTEST(Reported(fake), "reports");
+        QCOMPARE(fake.window.boxes.back().text, QStringLiteral("Done."));
+        // Read-only, it is the user's; writable, it was an earlier run's work file and goes.
+        QFile left(user);
+        QCOMPARE(left.open(QIODevice::ReadOnly) ? left.readAll() : QByteArray(), mode == 0444 ? before : "");
+        QCOMPARE(QFileInfo::exists(out.filePath(QStringLiteral("x_1.jpg"))), existing == u"jpg");
     }
 };
 

@@ -145,15 +145,21 @@ private slots:
             QFile out(path);
             QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
         }
-        for (qsizetype chunk : Chunks) {
-            FailingFile file(path);
-            file.failAt = failAt;
-            QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
-            QStringList got;
-            QVERIFY_THROWS_EXCEPTION(PlatformError,
-                                     ReadListLocations(
-                                         file, [&](QStringList&& batch) { got.append(batch); }, chunk, 1));
-            QTEST(got, "expected");
+        // Batches of one hand each location over at once; the program's own batch size holds
+        // them back, so a failure must not drop the batch in hand.
+        for (const bool programsBatches : {false, true}) {
+            for (qsizetype chunk : Chunks) {
+                FailingFile file(path);
+                file.failAt = failAt;
+                QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+                QStringList got;
+                const auto deliver = [&](QStringList&& batch) { got.append(batch); };
+                if (programsBatches)
+                    QVERIFY_THROWS_EXCEPTION(PlatformError, ReadListLocations(file, deliver, chunk));
+                else
+                    QVERIFY_THROWS_EXCEPTION(PlatformError, ReadListLocations(file, deliver, chunk, 1));
+                QTEST(got, "expected");
+            }
         }
     }
 };

@@ -3,12 +3,18 @@
 #include "platform/Files.h"
 #include "platform/PlatformError.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
 #include <memory>
+#include <optional>
+
+#ifdef Q_OS_WIN
+#include <QStandardPaths>
+#endif
 
 namespace {
 
@@ -67,6 +73,23 @@ void storeValue(const QString& app, const QString& section, const QString& key, 
                                 .arg(key, settings->fileName(), reason(settings->status())));
 }
 
+// A file in the user's documents: the registry is no place to look for a list.
+QString storeAsideValue(const QString& app, const QString& section, const QString& key, const QString& value)
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss"));
+    const QString path = folder + QLatin1Char('/') + app + QLatin1Char(' ') + section + QLatin1Char(' ') +
+                         key + QLatin1Char(' ') + stamp + QStringLiteral(".txt");
+    if (QFileInfo::exists(path))
+        throw PlatformError(QStringLiteral("%1 exists already").arg(shown(path)));
+    WriteWholeFile(path, ReplacingFile::Kind::Kept, [&](QIODevice& device) {
+        const QByteArray bytes = value.toUtf8();
+        if (device.write(bytes) != bytes.size())
+            throw PlatformError(device.errorString());
+    });
+    return shown(path);
+}
+
 #else
 
 // Each value is a UTF-8 text file of its own, <config>/<app>/<section>/<key>.txt. An INI file
@@ -88,79 +111,97 @@ bool flushedToDisk(const QString& key)
     return key == QLatin1String("Zip Codes");
 }
 
-// A new file moved into place: a crash leaves the old value or the new one, never a part.
-// flush waits until the disk holds it, for a value that exists nowhere else.
+PlatformError saveFailure(const QString& key, const QString& path, const QString& why)
+{
+    return PlatformError(
+        QStringLiteral("The setting \"%1\" could not be saved to %2: %3").arg(key, shown(path), why));
+}
+
+// A new file moved into place: a crash leaves the old value or the new one, never a part. The
+// values are the user's alone; flush waits until the disk holds it, for a value that exists
+// nowhere else.
 void writeValue(const QString& path, const QString& key, const QByteArray& bytes, bool flush)
 {
     if (!QDir().mkpath(QFileInfo(path).path()))
         throw PlatformError(QStringLiteral("The folder for %1 cannot be made").arg(shown(path)));
-    auto failed = [&](const QString& why) {
-        return PlatformError(
-            QStringLiteral("The setting \"%1\" could not be saved to %2: %3").arg(key, shown(path), why));
-    };
     // One keystroke's store does not wait for the disk: that would take longer than the keystroke.
-    const auto kind = flush || flushedToDisk(key) ? ReplacingFile::Kind::Result : ReplacingFile::Kind::Work;
+    const auto kind = flush || flushedToDisk(key) ? ReplacingFile::Kind::Kept : ReplacingFile::Kind::Work;
     try {
         WriteWholeFile(path, kind, [&](QIODevice& device) {
             if (device.write(bytes) != bytes.size())
                 throw PlatformError(device.errorString());
         });
     } catch (const PlatformError& e) {
-        throw failed(e.description());
+        throw saveFailure(key, path, e.description());
     }
 }
 
-// Values an earlier version kept in the INI file <config>/<app>.conf move to files of their
-// own, all at once, and leave the INI file then. A value whose file exists already is newer
-// (a move cut off half-way). Should the move fail, the INI file keeps them and they are read
-// from there.
+// The value in its own file; nothing when it has none. A file that is there but cannot be read
+// is a failure: its default would stand in for a value that exists.
+std::optional<QString> readOwnFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return std::nullopt;
+    const auto failed = [&] {
+        return PlatformError(
+            QStringLiteral("The settings in %1 cannot be read: %2").arg(shown(path), file.errorString()));
+    };
+    if (!file.open(QIODevice::ReadOnly))
+        throw failed();
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw failed();
+    return QString::fromUtf8(bytes);
+}
+
+// Values an earlier version kept in the INI file <config>/<app>.conf are copied to files of
+// their own; a value whose file exists already is newer and is not copied. Only what was copied
+// leaves the INI file, which belongs to the whole organisation: a value stored there by an
+// older version run since stays. Should a copy fail, the INI file keeps the value and it is
+// read from there.
 void moveFromIni(QSettings& settings, const QString& app, const QString& section)
 {
     if (settings.status() != QSettings::NoError)
         return;
     settings.beginGroup(section);
-    const QStringList keys = settings.childKeys();
-    if (keys.isEmpty()) {
-        settings.endGroup();
-        return;
-    }
+    QStringList copied;
     try {
-        for (const QString& key : keys) {
+        for (const QString& key : settings.childKeys()) {
             const QString path = valueFile(app, section, key);
-            // The INI file loses them next, so these must be on the disk first.
-            if (!QFileInfo::exists(path))
-                writeValue(path, key, settings.value(key).toString().toUtf8(), true);
+            if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+                continue;
+            // The INI file loses it next, so it must be on the disk first.
+            writeValue(path, key, settings.value(key).toString().toUtf8(), true);
+            copied << key;
         }
     } catch (const PlatformError&) {
-        settings.endGroup();
-        return;
     }
-    for (const QString& key : keys)
+    for (const QString& key : std::as_const(copied))
         settings.remove(key);
     settings.endGroup();
-    settings.sync();
+    if (!copied.isEmpty())
+        settings.sync();
 }
 
 QString readValue(const QString& app, const QString& section, const QString& key, const QString& defaultValue)
 {
+    const QString path = valueFile(app, section, key);
+    // A value with a file of its own does not depend on the INI file, which may be unreadable.
+    if (auto value = readOwnFile(path))
+        return *value;
     const auto settings = open(app);
     // Defaults read from a store we could not read would overwrite the user's values at the
-    // next store; better to fail the statement that asked.
-    if (settings->status() == QSettings::AccessError)
-        throw PlatformError(QStringLiteral("The settings in %1 cannot be read").arg(settings->fileName()));
+    // next store; better to fail the statement that asked. QSettings says so only to the first
+    // of its objects on the file, so the file itself is asked.
+    QFile ini(settings->fileName());
+    if (settings->status() == QSettings::AccessError || (ini.exists() && !ini.open(QIODevice::ReadOnly)))
+        throw PlatformError(QStringLiteral("The settings in %1 cannot be read: %2")
+                                .arg(shown(settings->fileName()), ini.errorString()));
+    ini.close();
     moveFromIni(*settings, app, section);
-    const QString path = valueFile(app, section, key);
-    QFile file(path);
-    if (file.exists()) {
-        if (!file.open(QIODevice::ReadOnly))
-            throw PlatformError(
-                QStringLiteral("The settings in %1 cannot be read: %2").arg(shown(path), file.errorString()));
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            throw PlatformError(
-                QStringLiteral("The settings in %1 cannot be read: %2").arg(shown(path), file.errorString()));
-        return QString::fromUtf8(bytes);
-    }
+    if (auto value = readOwnFile(path))
+        return *value;
     // Still in the INI file when it could not be moved.
     const QVariant value = settings->value(section + QLatin1Char('/') + key);
     return value.isValid() ? value.toString() : defaultValue;
@@ -181,6 +222,20 @@ void storeValue(const QString& app, const QString& section, const QString& key, 
         return;
     current.close();
     writeValue(path, key, bytes, false);
+}
+
+QString storeAsideValue(const QString& app, const QString& section, const QString& key, const QString& value)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss"));
+    QString path;
+    for (int n = 1;; ++n) {
+        path = valueFolder(app, section) + QLatin1Char('/') + key + QLatin1Char(' ') + stamp +
+               (n == 1 ? QString() : QStringLiteral(" (%1)").arg(n)) + QStringLiteral(".txt");
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            break;
+    }
+    writeValue(path, key, value.toUtf8(), true);
+    return shown(path);
 }
 
 #endif
@@ -217,6 +272,12 @@ QString QtSettingsStore::read(const QString& app, const QString& section, const 
 {
     // A stored empty text is a value of its own; only a missing key takes the default.
     return readValue(app, section, key, defaultValue);
+}
+
+QString QtSettingsStore::storeAside(const QString& app, const QString& section, const QString& key,
+                                    const QString& value)
+{
+    return storeAsideValue(app, section, key, value);
 }
 
 void QtSettingsStore::store(const QString& app, const QString& section, const QString& key,
