@@ -67,6 +67,8 @@ public:
     // Browsers say so in Sec-Fetch-Site, and in a Referer from elsewhere. sameOrigin: also
     // allow a request by a page this gateway served itself.
     QByteArray crossSiteRefusal(const HttpRequest& request, bool sameOrigin) const;
+    // The host:port names this gateway answers to (127.0.0.1, localhost, and --base's host).
+    QStringList ownAuthorities() const;
 
     // The web-map zoom for the classic zoom level zl: zl 0 is street level (17); clamped to 0..19.
     static int webZoom(int zl);
@@ -93,7 +95,6 @@ private:
 
     void handle(HttpExchange* exchange);
     QByteArray refusal(const HttpRequest& request, const QHostAddress& peer) const;
-    QStringList ownAuthorities() const;
     void answerPage(HttpExchange* exchange, const QString& search);
     void answerImage(HttpExchange* exchange, const QString& search, const class QUrlQuery& query);
     void finish(quint64 id, const MapAnswer& answer);

@@ -193,7 +193,12 @@ private slots:
                                  20'000);
         const qint64 kib = gateway->residentKiB();
         qInfo("gateway resident size with 40 clients not reading 7 MB: %lld MiB", kib / 1024);
+#if defined(__SANITIZE_ADDRESS__)
+        // The sanitizer keeps what was freed in quarantine: the bound is for the program as shipped.
+        QVERIFY(kib > 0);
+#else
         QVERIFY2(kib > 0 && kib < 150 * 1024, qPrintable(QString::number(kib)));
+#endif
         const RawAnswer fresh = rawGet(port(), "/maps?q=fresh");
         QCOMPARE(fresh.status(), 200);
         QVERIFY2(fresh.ms < 1000, qPrintable(QString::number(fresh.ms)));
