@@ -88,10 +88,12 @@ QList<Preset> table()
         "https://docs.mapbox.com/api/maps/static-images https://docs.mapbox.com/api/search/geocoding/");
     rows << mapbox;
 
-    // Static: https://docs.maptiler.com/guides/maps-apis/static-maps/static-map-area/
-    // (maps/{mapId}/static/{lng},{lat},{zoom}/{width}x{height}{@2x}.{format}?key=, markers=,
-    // GL zoom on 512-pixel tiles). Geocoder: https://docs.maptiler.com/cloud/api/geocoding/
-    // (geocoding/{query}.json?key=, country=, a GeoJSON FeatureCollection with center).
+    // Static: https://docs.maptiler.com/cloud/api/static-maps/ and
+    // https://docs.maptiler.com/guides/maps-apis/static-maps/static-map-area/
+    // (maps/{mapId}/static/{lon},{lat},{zoom}/{width}x{height}{@2x}.{format}?key=, markers=lon,lat,color,
+    // zoom "in the tile pyramid based on 512x512 tiles"). Geocoder:
+    // https://docs.maptiler.com/cloud/api/geocoding/ (geocoding/{query}.json?key=, country=, a GeoJSON
+    // FeatureCollection with center).
     Preset maptiler;
     maptiler.id = QStringLiteral("maptiler");
     maptiler.name = QStringLiteral("MapTiler static maps");
@@ -113,9 +115,8 @@ QList<Preset> table()
     maptiler.maxZoom = 22;
     maptiler.maxPictureSide = 2048;
     maptiler.geocoderRequestsPerSecond = 5;
-    maptiler.documentation =
-        QStringLiteral("https://docs.maptiler.com/guides/maps-apis/static-maps/static-map-area/ "
-                       "https://docs.maptiler.com/cloud/api/geocoding/");
+    maptiler.documentation = QStringLiteral("https://docs.maptiler.com/cloud/api/static-maps/ "
+                                            "https://docs.maptiler.com/cloud/api/geocoding/");
     rows << maptiler;
 
     // Static: https://apidocs.geoapify.com/docs/maps/static (maps.geoapify.com/v1/staticmap,
