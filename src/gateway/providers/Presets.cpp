@@ -121,7 +121,8 @@ QList<Preset> table()
 
     // Static: https://apidocs.geoapify.com/docs/maps/static (maps.geoapify.com/v1/staticmap,
     // center=lonlat:, zoom, width, height, scaleFactor=2, marker=lonlat:..;color:..;size:..,
-    // apiKey; rendered from GL styles). Geocoder:
+    // apiKey; rendered from GL styles, so zoom is taken as counted on 512-pixel tiles: the page does
+    // not say which, check a picture against a tile map when in doubt). Geocoder:
     // https://apidocs.geoapify.com/docs/geocoding/forward-geocoding/ (v1/geocode/search?text=,
     // filter=countrycode:, a GeoJSON FeatureCollection). Free plan: 5 requests a second.
     Preset geoapify;
@@ -152,7 +153,8 @@ QList<Preset> table()
 
     // Static: https://docs.stadiamaps.com/static-maps/ (tiles.stadiamaps.com/static/<style>.png,
     // center=lat,lon, zoom, size=WxH with @2x, api_key). Its marker syntax is not used: the gateway
-    // draws the pin. Geocoder: https://docs.stadiamaps.com/geocoding-search-autocomplete/search/
+    // draws the pin. Zoom as on its 256-pixel raster tiles (the page does not say otherwise). Geocoder:
+    // https://docs.stadiamaps.com/geocoding-search-autocomplete/search/
     // (api.stadiamaps.com/geocoding/v1/search?text=, boundary.country=, GeoJSON).
     Preset stadia;
     stadia.id = QStringLiteral("stadia");
