@@ -110,7 +110,7 @@ Reading parse(const QByteArray& text)
                  c.preset = preset->id;
              } else {
                  return QStringLiteral(
-                     "source must be demo, static, tiles or a provider's name such as maptiler");
+                     "source must be demo, static or tiles, or a provider's name such as maptiler");
              }
              return QString();
          }},

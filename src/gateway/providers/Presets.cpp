@@ -88,10 +88,12 @@ QList<Preset> table()
         "https://docs.mapbox.com/api/maps/static-images https://docs.mapbox.com/api/search/geocoding/");
     rows << mapbox;
 
-    // Static: https://docs.maptiler.com/guides/maps-apis/static-maps/static-map-area/
-    // (maps/{mapId}/static/{lng},{lat},{zoom}/{width}x{height}{@2x}.{format}?key=, markers=,
-    // GL zoom on 512-pixel tiles). Geocoder: https://docs.maptiler.com/cloud/api/geocoding/
-    // (geocoding/{query}.json?key=, country=, a GeoJSON FeatureCollection with center).
+    // Static: https://docs.maptiler.com/cloud/api/static-maps/ and
+    // https://docs.maptiler.com/guides/maps-apis/static-maps/static-map-area/
+    // (maps/{mapId}/static/{lon},{lat},{zoom}/{width}x{height}{@2x}.{format}?key=, markers=lon,lat,color,
+    // zoom "in the tile pyramid based on 512x512 tiles"). Geocoder:
+    // https://docs.maptiler.com/cloud/api/geocoding/ (geocoding/{query}.json?key=, country=, a GeoJSON
+    // FeatureCollection with center).
     Preset maptiler;
     maptiler.id = QStringLiteral("maptiler");
     maptiler.name = QStringLiteral("MapTiler static maps");
@@ -113,14 +115,14 @@ QList<Preset> table()
     maptiler.maxZoom = 22;
     maptiler.maxPictureSide = 2048;
     maptiler.geocoderRequestsPerSecond = 5;
-    maptiler.documentation =
-        QStringLiteral("https://docs.maptiler.com/guides/maps-apis/static-maps/static-map-area/ "
-                       "https://docs.maptiler.com/cloud/api/geocoding/");
+    maptiler.documentation = QStringLiteral("https://docs.maptiler.com/cloud/api/static-maps/ "
+                                            "https://docs.maptiler.com/cloud/api/geocoding/");
     rows << maptiler;
 
     // Static: https://apidocs.geoapify.com/docs/maps/static (maps.geoapify.com/v1/staticmap,
     // center=lonlat:, zoom, width, height, scaleFactor=2, marker=lonlat:..;color:..;size:..,
-    // apiKey; rendered from GL styles). Geocoder:
+    // apiKey; rendered from GL styles, so zoom is taken as counted on 512-pixel tiles: the page does
+    // not say which, check a picture against a tile map when in doubt). Geocoder:
     // https://apidocs.geoapify.com/docs/geocoding/forward-geocoding/ (v1/geocode/search?text=,
     // filter=countrycode:, a GeoJSON FeatureCollection). Free plan: 5 requests a second.
     Preset geoapify;
@@ -151,7 +153,8 @@ QList<Preset> table()
 
     // Static: https://docs.stadiamaps.com/static-maps/ (tiles.stadiamaps.com/static/<style>.png,
     // center=lat,lon, zoom, size=WxH with @2x, api_key). Its marker syntax is not used: the gateway
-    // draws the pin. Geocoder: https://docs.stadiamaps.com/geocoding-search-autocomplete/search/
+    // draws the pin. Zoom as on its 256-pixel raster tiles (the page does not say otherwise). Geocoder:
+    // https://docs.stadiamaps.com/geocoding-search-autocomplete/search/
     // (api.stadiamaps.com/geocoding/v1/search?text=, boundary.country=, GeoJSON).
     Preset stadia;
     stadia.id = QStringLiteral("stadia");

@@ -98,7 +98,7 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("unknown source")
             << QByteArray("[gateway]\nsource = goggle\n")
-            << "line 2: source must be demo, static, tiles or a provider's name such as maptiler";
+            << "line 2: source must be demo, static or tiles, or a provider's name such as maptiler";
         QTest::newRow("no =") << QByteArray("[gateway]\nsource demo\n") << "line 2: expected key = value";
         QTest::newRow("open heading")
             << QByteArray("[gateway\n") << "line 1: a section heading needs a closing ]";
