@@ -104,7 +104,8 @@ bool ProviderStandIn::handleNamed(HttpExchange* exchange, const QByteArray& rawP
         int zoom = 0;
         QSize size;
         int scale = 1;
-        if (provider == QLatin1String("google") || provider == QLatin1String("mapquest")) {
+        if (provider != QLatin1String("geoapify") && query.hasQueryItem(QStringLiteral("center"))) {
+            // google, mapquest, stadia: center=, zoom=, size=WxH (W,H for mapquest), @2x or scale=2
             centre = value(query, "center");
             zoom = value(query, "zoom").toInt();
             QString s = value(query, "size");
@@ -112,7 +113,7 @@ bool ProviderStandIn::handleNamed(HttpExchange* exchange, const QByteArray& rawP
                 scale = 2;
                 s.chop(3);
             }
-            const QStringList wh = s.split(provider == QLatin1String("google") ? u'x' : u',');
+            const QStringList wh = s.split(provider == QLatin1String("mapquest") ? u',' : u'x');
             size = QSize(wh.value(0).toInt(), wh.value(1).toInt());
             scale = value(query, "scale") == QLatin1String("2") ? 2 : scale;
         } else if (provider == QLatin1String("geoapify")) {
@@ -122,16 +123,6 @@ bool ProviderStandIn::handleNamed(HttpExchange* exchange, const QByteArray& rawP
             zoom = value(query, "zoom").toInt();
             size = QSize(value(query, "width").toInt(), value(query, "height").toInt());
             scale = value(query, "scaleFactor") == QLatin1String("2") ? 2 : 1;
-        } else if (provider == QLatin1String("stadia")) {
-            centre = value(query, "center");
-            zoom = value(query, "zoom").toInt();
-            QString s = value(query, "size");
-            if (s.endsWith(QLatin1String("@2x"))) {
-                scale = 2;
-                s.chop(3);
-            }
-            const QStringList wh = s.split(u'x');
-            size = QSize(wh.value(0).toInt(), wh.value(1).toInt());
         } else { // mapbox, maptiler: lon,lat,zoom/WxH@2x in the path
             centre = m.captured(2) + u',' + m.captured(1);
             zoom = int(m.captured(3).toDouble());

@@ -7,6 +7,8 @@
 #include "Stitching.h"
 #include "UrlTemplate.h"
 
+#include <QCryptographicHash>
+
 #include <algorithm>
 
 namespace {
@@ -14,6 +16,13 @@ namespace {
 const QSize MaxPicture(4096, 4096);
 
 } // namespace
+
+QUrl StaticSource::pinnedAddress(const QUrl& url) const
+{
+    const QByteArray digest =
+        QCryptographicHash::hash(m_client->publicUrl(url).toEncoded(), QCryptographicHash::Sha256).toHex();
+    return QUrl(QStringLiteral("orrowdale-pinned:") + QString::fromLatin1(digest));
+}
 
 class StaticSource::Job : public SourceJob
 {
@@ -99,13 +108,26 @@ void StaticSource::fetchPicture(Job* job, const QString& latitude, const QString
         return checkPicture(body, type, MaxPicture, Reasons::Who::MapProvider, true).problem;
     };
     const QString pinnedKey = url.toString();
-    if (const Pinned* kept = m_pinned.object(pinnedKey);
-        kept && QDateTime::currentDateTimeUtc() < kept->expires) {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto answerWith = [job](const QByteArray& png) {
         MapAnswer answer;
         answer.contentType = "image/png";
-        answer.body = kept->png;
+        answer.body = png;
         job->finish(answer);
-        return;
+    };
+    if (m_options.drawPin) {
+        if (const Pinned* kept = m_pinned.object(pinnedKey); kept && now < kept->expires) {
+            answerWith(kept->png);
+            return;
+        }
+        // On disk too, for after a restart, under the provider's address with the key masked.
+        if (std::optional<ProviderCache::Entry> kept = m_client->cache().find(pinnedAddress(url))) {
+            if (kept->isFresh(now)) {
+                m_pinned.insert(pinnedKey, new Pinned{kept->body, kept->expires}, kept->body.size());
+                answerWith(kept->body);
+                return;
+            }
+        }
     }
     m_client->fetch(
         ProviderClient::Kind::Picture, url, job->providerDeadline, job, check,
@@ -135,6 +157,9 @@ void StaticSource::fetchPicture(Job* job, const QString& latitude, const QString
                     answer = MapAnswer::failure(500, "The gateway could not encode the picture");
                 } else {
                     m_pinned.insert(pinnedKey, new Pinned{answer.body, result.expires}, answer.body.size());
+                    m_client->cache().store(
+                        pinnedAddress(QUrl(pinnedKey)),
+                        ProviderCache::Entry{answer.body, "image/png", result.expires, {}, {}});
                 }
             }
             job->finish(answer);

@@ -35,6 +35,7 @@ public:
 private:
     class Job;
     void fetchPicture(Job* job, const QString& latitude, const QString& longitude);
+    QUrl pinnedAddress(const QUrl& url) const;
 
     QString m_template;
     QString m_geocoder;
