@@ -279,6 +279,7 @@ SettingsPage::Form SettingsPage::formOf(const GatewayConfig& config) const
 
 void SettingsPage::answerPost(HttpExchange* exchange)
 {
+    m_gateway.checkConfiguration();
     const HttpRequest& request = exchange->request();
     const QByteArray type = request.header("Content-Type").split(';').constFirst().trimmed().toLower();
     if (type != "application/x-www-form-urlencoded") {
@@ -307,6 +308,17 @@ void SettingsPage::answerPost(HttpExchange* exchange)
     form.place = field("place");
     if (form.place.isEmpty()) {
         form.place = defaultPlace();
+    }
+    // A style or server left as it was saved belongs to the provider it was saved with: another
+    // provider gets its own defaults.
+    const GatewayConfig& saved = m_gateway.m_config;
+    if (form.source != choiceId(saved)) {
+        if (form.style == saved.style) {
+            form.style.clear();
+        }
+        if (form.server == saved.server) {
+            form.server.clear();
+        }
     }
 
     QString problem;

@@ -49,6 +49,21 @@ class TestSettingsPage : public QObject
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
+    // The request with the port and the token of the page's form put in, as the page sends it.
+    RawAnswer send(QByteArray request, QByteArray body)
+    {
+        const RawAnswer page = rawGet(gateway->port(), "/");
+        const QRegularExpressionMatch token =
+            QRegularExpression(QStringLiteral("name=\"token\" value=\"([^\"]+)\""))
+                .match(QString::fromUtf8(page.body));
+        body.replace("%T%", token.captured(1).toLatin1());
+        request.replace("%P%", QByteArray::number(gateway->port()));
+        if (!body.isEmpty()) {
+            request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        }
+        return rawExchange(gateway->port(), request + "\r\n" + body);
+    }
+
 private slots:
     void init()
     {
@@ -132,20 +147,9 @@ private slots:
         QFETCH(QByteArray, reason);
         QFETCH(bool, saved);
         QFETCH(int, providerAsked);
-        const QByteArray p = QByteArray::number(gateway->port());
-        const RawAnswer page = rawGet(gateway->port(), "/");
-        const QRegularExpressionMatch token =
-            QRegularExpression(QStringLiteral("name=\"token\" value=\"([^\"]+)\""))
-                .match(QString::fromUtf8(page.body));
-        QVERIFY(token.hasMatch());
-        body.replace("%T%", token.captured(1).toLatin1());
-        request.replace("%P%", p);
-        if (!body.isEmpty()) {
-            request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
-        }
-        const RawAnswer got = rawExchange(gateway->port(), request + "\r\n" + body);
+        const RawAnswer got = send(request, body);
         QCOMPARE(got.status(), status);
-        QCOMPARE(got.reason(), reason.replace("%P%", p));
+        QCOMPARE(got.reason(), reason.replace("%P%", QByteArray::number(gateway->port())));
         QCOMPARE(fileText() != UserText, saved);
         QCOMPARE(asked, providerAsked);
         if (saved) {
@@ -158,6 +162,22 @@ private slots:
                                                           QByteArray("PNG-of-the-provider").toBase64()
                                                     : QByteArray("role=\"alert\"")));
         }
+    }
+
+    // A style or server saved for one provider is not carried over to another one.
+    void otherProviderGetsItsDefaults()
+    {
+        QFile file(configPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[gateway]\nsource = demo\nstyle = dark\nserver = http://127.0.0.1:9\n");
+        file.close();
+        const RawAnswer got =
+            send("POST /settings HTTP/1.1\r\nHost: 127.0.0.1:%P%\r\nOrigin: http://127.0.0.1:%P%\r\n"
+                 "Content-Type: application/x-www-form-urlencoded\r\n",
+                 "token=%T%&source=maptiler&key=k&style=dark&server=http%3A%2F%2F127.0.0.1%3A9&action=save");
+        QCOMPARE(got.status(), 303);
+        QCOMPARE(fileText(),
+                 QByteArray("[gateway]\nsource = maptiler\nmarker = off\npicture_size = 640\nkey = k\n"));
     }
 
     // The page keeps a saved key to itself, and cannot be framed or load anything from elsewhere.
