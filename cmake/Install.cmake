@@ -76,5 +76,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # dpkg-shlibdeps reads the executable's libraries; nothing is listed by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The desktop entry's "Choose map provider" action opens the gateway's page with xdg-open.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

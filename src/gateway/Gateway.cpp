@@ -348,7 +348,7 @@ void Gateway::respond(HttpExchange* exchange, const HttpAnswer& answer, const QS
                       qint64 elapsedMs)
 {
     HttpAnswer out = answer;
-    out.reason = reasonPhrase(scrub(answer.reason, keys + QStringList{m_config.key}));
+    out.reason = reasonPhrase(scrub(answer.reason, keys + QStringList{m_config.key, m_config.geocoderKey}));
     if (out.status != 200) {
         // The body repeats the reason, for a person who opens the address in a browser.
         out.contentType = "text/plain; charset=UTF-8";
@@ -386,7 +386,7 @@ void Gateway::log(const QString& line, const QStringList& keys) const
     }
     const QString stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     m_logger(stamp + QLatin1Char(' ') +
-             QString::fromUtf8(scrub(line.toUtf8(), keys + QStringList{m_config.key})));
+             QString::fromUtf8(scrub(line.toUtf8(), keys + QStringList{m_config.key, m_config.geocoderKey})));
 }
 
 // A configuration problem ends with where to mend it, kept whole within a reason phrase's length.

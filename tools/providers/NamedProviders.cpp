@@ -79,7 +79,7 @@ bool ProviderStandIn::handleNamed(HttpExchange* exchange, const QByteArray& rawP
     m_requests.append(Request{m_clock.elapsed(), endpoint, request.target, request.header("User-Agent")});
     const QString provider = QLatin1String(route->provider);
 
-    if (!m_key.isEmpty() && value(query, route->keyParam) != m_key) {
+    if (!keyTaken(value(query, route->keyParam))) {
         if (route->badKeyStatus == 200) {
             HttpAnswer a;
             a.contentType = "application/json; charset=UTF-8";

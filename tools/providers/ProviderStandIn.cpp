@@ -183,7 +183,7 @@ void ProviderStandIn::handle(HttpExchange* exchange)
     connect(exchange, &HttpExchange::finished, this, [this] { --m_atOnce; });
 
     const QString given = query.queryItemValue(QStringLiteral("key"), QUrl::FullyDecoded);
-    if (!m_key.isEmpty() && given != m_key) {
+    if (!keyTaken(given)) {
         // Like some real providers, the refusal repeats what it was given.
         const QByteArray echo = given.toUtf8();
         exchange->respond(HttpAnswer::text(

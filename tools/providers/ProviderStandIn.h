@@ -92,6 +92,12 @@ public:
     }
 
     void setKey(const QString& key) { m_key = key; }
+    // A second key taken as well, as a provider takes each of its customers' keys.
+    void setOtherKey(const QString& key) { m_otherKey = key; }
+    bool keyTaken(const QString& given) const
+    {
+        return m_key.isEmpty() || given == m_key || (!m_otherKey.isEmpty() && given == m_otherKey);
+    }
     void setBadKeyStatus(int status) { m_badKeyStatus = status; }
     // Sent with every good answer; none when empty.
     void setCacheControl(const QByteArray& value) { m_cacheControl = value; }
@@ -127,6 +133,7 @@ private:
     class QSslServer* m_tls = nullptr;
     QElapsedTimer m_clock;
     QString m_key;
+    QString m_otherKey;
     int m_badKeyStatus = 403;
     QByteArray m_cacheControl = "public, max-age=86400";
     int m_stallMs = 60'000;

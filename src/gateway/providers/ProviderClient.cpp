@@ -120,13 +120,24 @@ ProviderClient::~ProviderClient()
 
 QUrl ProviderClient::publicUrl(const QUrl& url) const
 {
-    if (m_settings.key.isEmpty()) {
-        return url;
-    }
     QString text = url.toString(QUrl::FullyEncoded);
-    text.replace(QString::fromLatin1(QUrl::toPercentEncoding(m_settings.key)), QStringLiteral("KEY"));
-    text.replace(m_settings.key, QStringLiteral("KEY"));
+    for (const QString& key : QStringList{m_settings.key} + m_settings.otherKeys) {
+        if (!key.isEmpty()) {
+            text.replace(QString::fromLatin1(QUrl::toPercentEncoding(key)), QStringLiteral("KEY"));
+            text.replace(key, QStringLiteral("KEY"));
+        }
+    }
     return QUrl(text);
+}
+
+QString ProviderClient::maskKeys(QString text) const
+{
+    for (const QString& key : m_settings.otherKeys) {
+        if (!key.isEmpty()) {
+            text.replace(key, QStringLiteral("***"));
+        }
+    }
+    return text;
 }
 
 double ProviderClient::rate(Kind kind) const
@@ -478,7 +489,7 @@ void ProviderClient::finished(ProviderRequest* request)
 
 void ProviderClient::fail(ProviderRequest* request, int status, const QString& reason)
 {
-    request->answer(Result{status, Reasons::toPhrase(reason, m_settings.key), {}, {}, false, {}});
+    request->answer(Result{status, Reasons::toPhrase(maskKeys(reason), m_settings.key), {}, {}, false, {}});
 }
 
 void ProviderClient::succeed(ProviderRequest* request, Result result)

@@ -45,6 +45,8 @@ public:
         qint64 cacheBytes = 256LL * 1024 * 1024;
         QByteArray userAgent;
         QString key; // masked out of cache addresses and reasons
+        // Other keys the addresses may hold (another provider's geocoder), masked the same way.
+        QStringList otherKeys;
         int requestsPerHost = 1;
         double geocoderRequestsPerSecond = 1.0; // 0: no gap
         double tileRequestsPerSecond = 0;
@@ -87,6 +89,8 @@ public:
     ProviderCache& cache() { return *m_cache; }
     // url with the key masked out: how it is kept in the cache and may be logged.
     QUrl publicUrl(const QUrl& url) const;
+    // text with every key but the main one (which toPhrase masks) taken out.
+    QString maskKeys(QString text) const;
 
 private:
     friend class ProviderRequest;

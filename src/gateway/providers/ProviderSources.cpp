@@ -48,6 +48,7 @@ ProviderClient::Settings clientSettings(const GatewayConfig& config)
         s.userAgent += " (+" + contact.toLatin1() + ')';
     }
     s.key = config.key;
+    s.otherKeys = {config.geocoderKey};
     s.requestsPerHost = config.requestsPerHost;
     s.geocoderRequestsPerSecond = config.geocoderRequestsPerSecond;
     s.tileRequestsPerSecond = config.tileRequestsPerSecond;

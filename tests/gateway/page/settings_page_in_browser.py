@@ -26,6 +26,7 @@ ATTACK = """<!DOCTYPE html><html><head><title>attack</title></head><body><iframe
 <form id="save" method="post" action="{g}/settings" target="sink"><input name="token" value="guessed">
 <input name="source" value="maptiler"><input name="key" value="attacker"><input name="action" value="save"></form>
 <img src="{g}/" alt=""><img src="{g}/settings?action=preview&place=Attack%20Img" alt="">
+<img src="{g}/mapdata?q=Attack%20Map&zl=4" alt=""><img src="{g}/mapdata?q=Attack%20Map&zl=4&t=guessed" alt="">
 <script>
 document.getElementById('save').submit();
 fetch('{g}/settings', {{method: 'POST', mode: 'no-cors', headers: {{'Content-Type': 'application/x-www-form-urlencoded'}},
@@ -145,8 +146,8 @@ def run(args, scratch, processes):
         saved_bytes, asked_before, refused_before = file_bytes(), asked(), refused()
         driver.get(f"http://127.0.0.1:{attacker.server_address[1]}/")
         wait_for("the attacking page's requests", lambda: "post-" in driver.title and "read" in driver.title)
-        # The form, the script's post and read, and both pictures reached the gateway and were refused.
-        wait_for("the gateway's refusals", lambda: refused() >= refused_before + 5, 10)
+        # The form, the script's post and read, and all four pictures reached the gateway and were refused.
+        wait_for("the gateway's refusals", lambda: refused() >= refused_before + 7, 10)
         attacker.shutdown()
         check("read-failed" in driver.title, f"another origin read the page: {driver.title}")
         check(file_bytes() == saved_bytes, "another origin changed the file")

@@ -8,6 +8,7 @@
 #include "ProviderSources.h"
 #include "ProviderStandIn.h"
 
+#include <QDirIterator>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,6 +16,7 @@
 namespace {
 
 const QString Key = QStringLiteral("PRESET-KEY-0042");
+const QString GeocoderKey = QStringLiteral("GEOCODER-KEY-0077");
 using Endpoint = ProviderStandIn::Endpoint;
 
 MapAnswer render(MapSource& source, const QString& search)
@@ -101,8 +103,9 @@ void TestPresets::presets_data()
         << "stadia-tiles" << false << 640 << QByteArray("/geocoding/v1/search?")
         << QByteArray("/tiles/alidade_smooth/12/") << QByteArray();
     QTest::newRow("thunderforest, maptiler's geocoder")
-        << "thunderforest" << true << 640 << QByteArray("/geocoding/Haverhill%20MA.json?key=PRESET-KEY-0042")
-        << QByteArray("/atlas/12/") << QByteArray();
+        << "thunderforest" << true << 640
+        << QByteArray("/geocoding/Haverhill%20MA.json?key=GEOCODER-KEY-0077") << QByteArray("/atlas/12/")
+        << QByteArray();
 }
 
 void TestPresets::presets()
@@ -117,6 +120,7 @@ void TestPresets::presets()
     ProviderStandIn standIn;
     QVERIFY(standIn.listen());
     standIn.setKey(Key);
+    standIn.setOtherKey(GeocoderKey);
     QTemporaryDir cache;
     GatewayConfig c;
     c.source = GatewayConfig::Source::Preset;
@@ -127,7 +131,7 @@ void TestPresets::presets()
     c.marker = marker;
     c.pictureSize = pictureSize;
     c.cacheDirectory = cache.path();
-    c.geocoderKey = Key; // for tiles without a geocoder of their own: MapTiler's
+    c.geocoderKey = GeocoderKey; // for tiles without a geocoder of their own: MapTiler's
     QCOMPARE(providerConfigProblem(c), QString());
     const auto source = createProviderSource(c);
 
@@ -145,6 +149,15 @@ void TestPresets::presets()
     QCOMPARE(geocoder.isEmpty(), geocoderAsks.isEmpty());
     QVERIFY2(geocoder.contains(geocoderAsks), geocoder.constData());
     QVERIFY2(asked.contains(pictureAsks), asked.constData());
+    // Neither key is kept in the cache, whichever provider it belongs to.
+    QDirIterator kept(cache.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (kept.hasNext()) {
+        QFile file(kept.next());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY2(!bytes.contains(Key.toLatin1()) && !bytes.contains(GeocoderKey.toLatin1()),
+                 qPrintable(file.fileName()));
+    }
     // The pin: asked of the provider, or drawn by the gateway on the middle pixel, the place.
     if (!pinAsked.isEmpty()) {
         QVERIFY2(asked.contains(pinAsked), asked.constData());

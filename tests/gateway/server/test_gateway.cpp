@@ -284,7 +284,7 @@ private slots:
         QCOMPARE(got.status(), 503);
         QVERIFY2(got.reason() ==
                      "The map gateway's configuration needs a fix: " + configPath.toUtf8() +
-                         " line 2: source must be demo, static, tiles or a provider's name such as "
+                         " line 2: source must be demo, static or tiles, or a provider's name such as "
                          "maptiler. Choose a real map provider at " +
                          gateway->pageUrl().toUtf8(),
                  got.reason().constData());
