@@ -81,6 +81,16 @@ Reading parse(const QByteArray& text)
             return QString();
         };
     };
+    // Files on this computer instead of a web address: "mbtiles:/path, mbtiles:/other/path".
+    auto urlOrFiles = [&url](QString& target, const QStringList& placeholders, QLatin1String scheme) {
+        return [&target, web = url(target, placeholders), scheme](const QString& v) {
+            if (v.startsWith(scheme, Qt::CaseInsensitive)) {
+                target = v;
+                return QString();
+            }
+            return web(v);
+        };
+    };
     const std::map<QString, Setter> setters{
         {QStringLiteral("gateway/source"),
          [&c](const QString& v) {
@@ -103,9 +113,16 @@ Reading parse(const QByteArray& text)
          }},
         {QStringLiteral("static/url"), url(c.staticUrl, {QStringLiteral("{search}")})},
         {QStringLiteral("static/requests_per_second"), rate(c.staticRequestsPerSecond)},
-        {QStringLiteral("tiles/geocoder"), url(c.geocoderUrl, {QStringLiteral("{search}")})},
+        {QStringLiteral("tiles/geocoder"),
+         urlOrFiles(c.geocoderUrl, {QStringLiteral("{search}")}, QLatin1String("gazetteer:"))},
         {QStringLiteral("tiles/tiles"),
-         url(c.tileUrl, {QStringLiteral("{z}"), QStringLiteral("{x}"), QStringLiteral("{y}")})},
+         urlOrFiles(c.tileUrl, {QStringLiteral("{z}"), QStringLiteral("{x}"), QStringLiteral("{y}")},
+                    QLatin1String("mbtiles:"))},
+        {QStringLiteral("tiles/country"),
+         [&c](const QString& v) {
+             c.country = v;
+             return QString();
+         }},
         {QStringLiteral("tiles/tile_size"),
          [&c](const QString& v) {
              if (v != QLatin1String("256") && v != QLatin1String("512")) {
@@ -234,6 +251,11 @@ QByteArray templateText()
         "# public OpenStreetMap servers do not allow this use.\n"
         "# geocoder = https://geocoder.example.com/search?q={search}&format=json&key={key}\n"
         "# tiles = https://tiles.example.com/{z}/{x}/{y}.png?key={key}\n"
+        "# Or files on this computer, no network needed: GeoNames dumps or a CSV of name,lat,lon\n"
+        "# for places, MBTiles files for tiles; several with commas, the first that has it wins.\n"
+        "# geocoder = gazetteer:/path/to/US.txt, gazetteer:/path/to/cities500.txt\n"
+        "# tiles = mbtiles:/path/to/region.mbtiles\n"
+        "# country = US\n"
         "# tile_size = 256\n"
         "# attribution = Map data (c) the provider\n"
         "# geocoder_requests_per_second = 1\n"

@@ -21,9 +21,11 @@ struct GatewayConfig
     // each percent-encoded where it stands.
     QString staticUrl;
 
-    // tiles: a geocoder ({search} {key}) and an XYZ raster tile server ({z} {x} {y} {key}).
+    // tiles: a geocoder ({search} {key}) and an XYZ raster tile server ({z} {x} {y} {key}), or
+    // files on this computer: geocoder = gazetteer:/path, ... and tiles = mbtiles:/path, ...
     QString geocoderUrl;
     QString tileUrl;
+    QString country;    // ISO code or country word: picks among namesakes in place files
     int tileSize = 256; // 256 or 512
     QString attribution;
 
