@@ -291,8 +291,8 @@ std::shared_ptr<const GazetteerIndex> GazetteerIndex::read(const QString& path, 
             break;
         }
     }
-    if (kind != Kind::Unknown && !buffer.isEmpty()) {
-        line(buffer);
+    if (!buffer.isEmpty()) {
+        line(buffer); // the last line, without a line end
     }
     if (kind == Kind::Unknown) {
         return failed(QStringLiteral("is neither a GeoNames dump nor a CSV of name,lat,lon"));
@@ -461,7 +461,7 @@ void Gazetteer::fileRead(int file, std::shared_ptr<const GazetteerIndex> index, 
 
 void Gazetteer::find(const QString& search, std::function<void(const Result&)> done)
 {
-    if (!m_lastCheck.isValid() || m_lastCheck.hasExpired(2000)) {
+    if (!m_lastCheck.isValid() || m_lastCheck.hasExpired(1000)) {
         loadIfChanged();
     }
     if (!ready()) {

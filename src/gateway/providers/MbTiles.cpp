@@ -61,9 +61,10 @@ QString MbTilesFile::fileName() const
     return QFileInfo(m_path).fileName();
 }
 
+// The connection stays until the file is opened again or let go: queries may still hold it here.
 QString MbTilesFile::fail(const QString& what)
 {
-    close();
+    m_tileQuery.reset();
     m_problem = QStringLiteral("The map file \"%1\" %2").arg(fileName(), what);
     return m_problem;
 }
