@@ -382,6 +382,13 @@ void TestProviderParts::configProblems_data()
                                      << "[tiles] tiles";
     QTest::newRow("tiles no y") << t << "https://t.example/{z}/{x}.png"
                                 << "lacks the placeholder {y}";
+    QTest::newRow("map files") << t << "mbtiles:/maps/a.mbtiles, MBTiles:~/b.mbtiles"
+                               << "";
+    QTest::newRow("map file, part of a path") << t << "mbtiles:maps/a.mbtiles"
+                                              << "[tiles] tiles in gateway.conf needs the whole path";
+    QTest::newRow("map file and a web address")
+        << t << "mbtiles:/a.mbtiles, https://t.example/{z}/{x}/{y}.png"
+        << "must name every file as mbtiles:/path";
 }
 
 void TestProviderParts::configProblems()
