@@ -1,5 +1,6 @@
 #include "Stitching.h"
 
+#include <QCache>
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -11,23 +12,6 @@
 namespace {
 
 const QColor Background(0xdd, 0xdd, 0xdd);
-
-void drawAttribution(QPainter& painter, QSize size, const QString& text)
-{
-    QFont font(QStringLiteral("Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    painter.setFont(font);
-    const QFontMetrics metrics(font);
-    const int padding = 4;
-    const QString shown = metrics.elidedText(text, Qt::ElideRight, size.width() - 2 * padding);
-    const QRect band(size.width() - metrics.horizontalAdvance(shown) - 2 * padding,
-                     size.height() - metrics.height() - 2, metrics.horizontalAdvance(shown) + 2 * padding,
-                     metrics.height() + 2);
-    painter.fillRect(band, QColor(255, 255, 255, 200));
-    painter.setPen(QColor(0x33, 0x33, 0x33));
-    painter.drawText(band, Qt::AlignCenter, shown);
-}
 
 void appendTo(png_structp png, png_bytep data, size_t length)
 {
@@ -74,8 +58,44 @@ bool writeRgbPng(const QImage& rgb32, QByteArray* out)
 
 } // namespace
 
+QImage attributionBand(const QString& attribution, int width)
+{
+    const QString text = attribution.simplified();
+    if (text.isEmpty() || width <= 0) {
+        return {};
+    }
+    static QCache<QString, QImage> made(64);
+    const QString key = QString::number(width) + QLatin1Char(' ') + text;
+    if (const QImage* band = made.object(key)) {
+        return *band;
+    }
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    const QFontMetrics metrics(font);
+    const int padding = 4;
+    const QString shown = metrics.elidedText(text, Qt::ElideRight, width - 2 * padding);
+    QImage band(metrics.horizontalAdvance(shown) + 2 * padding, metrics.height() + 2,
+                QImage::Format_ARGB32_Premultiplied);
+    band.fill(QColor(255, 255, 255, 200));
+    QPainter painter(&band);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setFont(font);
+    painter.setPen(QColor(0x33, 0x33, 0x33));
+    painter.drawText(band.rect(), Qt::AlignCenter, shown);
+    painter.end();
+    made.insert(key, new QImage(band));
+    return band;
+}
+
 QImage stitchTiles(const TileCoverage& coverage, const QHash<TileId, QImage>& tiles, QSize size,
                    const QString& attribution)
+{
+    return stitchTilesWithBand(coverage, tiles, size, attributionBand(attribution, size.width()));
+}
+
+QImage stitchTilesWithBand(const TileCoverage& coverage, const QHash<TileId, QImage>& tiles, QSize size,
+                           const QImage& band)
 {
     // One canvas per thread, drawn on again once the last picture made on it has been let go (a
     // picture still held elsewhere is left alone: painting then works on a copy). Fresh memory of
@@ -101,10 +121,8 @@ QImage stitchTiles(const TileCoverage& coverage, const QHash<TileId, QImage>& ti
             painter.drawImage(target, tile);
         }
     }
-    const QString text = attribution.simplified();
-    if (!text.isEmpty()) {
-        painter.setRenderHint(QPainter::TextAntialiasing);
-        drawAttribution(painter, size, text);
+    if (!band.isNull()) {
+        painter.drawImage(QPoint(size.width() - band.width(), size.height() - band.height()), band);
     }
     painter.end();
     canvas = picture;

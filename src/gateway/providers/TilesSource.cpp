@@ -9,11 +9,13 @@
 #include "TileMath.h"
 #include "UrlTemplate.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QHash>
 #include <QImage>
 #include <QPointer>
+#include <QThreadPool>
 
 namespace {
 
@@ -306,10 +308,28 @@ void TilesSource::tilesReady(Job* job)
         }
         job->cachedTiles.clear();
     }
-    const QImage picture = stitchTiles(job->coverage, job->images, job->request.size, job->attribution);
+    // Drawn and encoded on a worker thread: pictures in flight together use every processor, and
+    // the gateway's thread stays free to answer. The job may be gone by the time it is done.
+    QThreadPool::globalInstance()->start(
+        [job = QPointer<Job>(job), coverage = job->coverage, images = job->images, size = job->request.size,
+         band = attributionBand(job->attribution, job->request.size.width())] {
+            QByteArray png = encodePng(stitchTilesWithBand(coverage, images, size, band));
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [job, png = std::move(png)] {
+                    if (job && !job->finished()) {
+                        static_cast<TilesSource*>(job->parent())->pictureMade(job, png);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void TilesSource::pictureMade(Job* job, const QByteArray& png)
+{
     MapAnswer answer;
     answer.contentType = "image/png";
-    answer.body = encodePng(picture);
+    answer.body = png;
     if (answer.body.isEmpty()) {
         answer = MapAnswer::failure(500, "The gateway could not encode the picture");
     } else if (job->expires.isValid() && QDateTime::currentDateTimeUtc() < job->expires) {

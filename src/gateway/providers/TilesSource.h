@@ -45,6 +45,7 @@ private:
     void placeFound(Job* job, double latitude, double longitude);
     void drawFromMapFiles(Job* job, double latitude, double longitude);
     void tilesReady(Job* job);
+    void pictureMade(Job* job, const QByteArray& png);
     QUrl pictureAddress(const MapRequest& request) const;
 
     QString m_geocoder;

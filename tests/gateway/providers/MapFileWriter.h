@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QFile>
 #include <QImage>
+#include <QRect>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -22,6 +23,7 @@ struct MapFile
     bool mapAndImages = false; // the map/images layout instead of one tiles table
     QByteArray format = "PNG";
     int marker = 0; // tells two files' tiles apart
+    QRect area;     // columns and rows written at every zoom; all when not valid
     // Which tiles there are, and how each looks; by default every tile, one colour.
     std::function<bool(int z, int x, int y)> has = [](int, int, int) { return true; };
     std::function<QImage(int z, int x, int y, int size)> draw;
@@ -71,8 +73,10 @@ inline bool writeMapFile(const QString& path, const MapFile& f)
         meta("attribution", f.attribution);
         db.transaction();
         for (const int z : f.zooms) {
-            for (int x = 0; x < (1 << z); ++x) {
-                for (int y = 0; y < (1 << z); ++y) {
+            const QRect all(0, 0, 1 << z, 1 << z);
+            const QRect area = f.area.isValid() ? f.area & all : all;
+            for (int x = area.left(); x <= area.right(); ++x) {
+                for (int y = area.top(); y <= area.bottom(); ++y) {
                     if (!f.has(z, x, y)) {
                         continue;
                     }
