@@ -8,19 +8,24 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <unistd.h>
 
 namespace {
 
-std::unique_ptr<QCoreApplication> app;
-std::unique_ptr<QTemporaryDir> scratch;
+// Made once and never destroyed: libFuzzer ends the process with exit(), after Qt's own globals.
+QCoreApplication* app = nullptr;
+QByteArray scratch; // the file each input is written to, removed at exit
+
+void removeScratch()
+{
+    ::unlink(scratch.constData());
+}
 
 [[noreturn]] void fail(const char* what)
 {
@@ -49,18 +54,21 @@ void writeSeeds(const QString& folder)
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    app = std::make_unique<QCoreApplication>(*argc, *argv);
+    app = new QCoreApplication(*argc, *argv);
     if (*argc == 3 && std::strcmp((*argv)[1], "--seeds") == 0) {
         writeSeeds(QString::fromLocal8Bit((*argv)[2]));
-        std::exit(0);
+        std::_Exit(0);
     }
-    scratch = std::make_unique<QTemporaryDir>();
+    scratch = QFile::encodeName(
+        QDir::tempPath() +
+        QStringLiteral("/orrowdale-fuzz-%1.mbtiles").arg(QCoreApplication::applicationPid()));
+    std::atexit(removeScratch);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const QString path = scratch->filePath(QStringLiteral("input.mbtiles"));
+    const QString path = QFile::decodeName(scratch);
     {
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -70,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MbTilesFile map(path);
     const QString problem = map.open();
     if (!problem.isEmpty()) {
-        if (!problem.startsWith(QStringLiteral("The map file \"input.mbtiles\" ")))
+        if (!problem.startsWith(QStringLiteral("The map file \"%1\" ").arg(map.fileName())))
             fail("a reason that does not name the file");
         return 0;
     }
@@ -84,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             QString tileProblem;
             const QByteArray tile = map.tile(TileId{z, i % (1 << z), i / (1 << z)}, &tileProblem);
             if (!tileProblem.isEmpty()) {
-                if (!tileProblem.startsWith(QStringLiteral("The map file \"input.mbtiles\" ")))
+                if (!tileProblem.startsWith(QStringLiteral("The map file \"%1\" ").arg(map.fileName())))
                     fail("a tile reason that does not name the file");
                 return 0;
             }
