@@ -133,7 +133,13 @@ Kind kindOf(QByteArrayView line)
 QByteArray GazetteerIndex::fold(QByteArrayView text)
 {
     QByteArray out;
-    out.reserve(text.size());
+    foldInto(text, out);
+    return out;
+}
+
+void GazetteerIndex::foldInto(QByteArrayView text, QByteArray& out)
+{
+    out.clear();
     const auto put = [&out](char c) {
         if (c == ' ') {
             if (!out.isEmpty() && !out.endsWith(' ')) {
@@ -172,14 +178,21 @@ QByteArray GazetteerIndex::fold(QByteArrayView text)
     if (out.endsWith(' ')) {
         out.chop(1);
     }
-    return out;
 }
 
-void GazetteerIndex::addKey(QByteArrayView name, quint32 place)
+// Keyed by its name and, when it folds to something else, its other name; the work buffers are
+// kept from line to line.
+void GazetteerIndex::addKeys(QByteArrayView name, QByteArrayView alsoName, quint32 place)
 {
-    const QByteArray folded = fold(name);
-    if (!folded.isEmpty()) {
-        m_keys.push_back(Key{hashOf(folded), place});
+    foldInto(name, m_folded);
+    if (!m_folded.isEmpty()) {
+        m_keys.push_back(Key{hashOf(m_folded), place});
+    }
+    if (!alsoName.isEmpty() && alsoName != name) {
+        foldInto(alsoName, m_alsoFolded);
+        if (!m_alsoFolded.isEmpty() && m_alsoFolded != m_folded) {
+            m_keys.push_back(Key{hashOf(m_alsoFolded), place});
+        }
     }
 }
 
@@ -198,20 +211,24 @@ void GazetteerIndex::add(QByteArrayView name, QByteArrayView alsoName, double la
         p.country[0] = char(QChar::toUpper(uint(quint8(country[0]))));
         p.country[1] = char(QChar::toUpper(uint(quint8(country[1]))));
     }
-    const QByteArray code = fold(admin1);
-    if (const auto at = m_adminIds.constFind(code); at != m_adminIds.cend()) {
-        p.admin1 = at.value();
+    // Lines come grouped by division: the one before is most often the one.
+    if (admin1 == m_lastAdmin) {
+        p.admin1 = m_lastAdminId;
+    } else if (const QByteArray code = fold(admin1); m_adminIds.contains(code)) {
+        p.admin1 = m_adminIds.value(code);
+        m_lastAdmin = admin1.toByteArray();
+        m_lastAdminId = p.admin1;
     } else if (m_admin1.size() < 65535) {
         p.admin1 = quint16(m_admin1.size());
         m_adminIds.insert(code, p.admin1);
         m_admin1.append(code);
+        m_lastAdmin = admin1.toByteArray();
+        m_lastAdminId = p.admin1;
     }
+
     const auto place = quint32(m_places.size());
     m_places.push_back(p);
-    addKey(name, place);
-    if (!alsoName.isEmpty() && alsoName != name) {
-        addKey(alsoName, place);
-    }
+    addKeys(name, alsoName, place);
 }
 
 std::shared_ptr<const GazetteerIndex> GazetteerIndex::read(const QString& path, QString* problem)
@@ -300,7 +317,10 @@ std::shared_ptr<const GazetteerIndex> GazetteerIndex::read(const QString& path, 
     if (index->m_places.empty()) {
         return failed(QStringLiteral("holds no places"));
     }
-    std::sort(index->m_keys.begin(), index->m_keys.end());
+    // Namesakes stay in file order: ties go to the first line.
+    std::sort(index->m_keys.begin(), index->m_keys.end(), [](const Key& a, const Key& b) {
+        return a.hash < b.hash || (a.hash == b.hash && a.place < b.place);
+    });
     index->m_places.shrink_to_fit();
     index->m_keys.shrink_to_fit();
     index->m_names.squeeze();
@@ -308,17 +328,13 @@ std::shared_ptr<const GazetteerIndex> GazetteerIndex::read(const QString& path, 
     return index;
 }
 
-QList<const GazetteerIndex::Place*> GazetteerIndex::find(const QByteArray& folded) const
+void GazetteerIndex::forEach(const QByteArray& folded, const std::function<void(const Place&)>& visit) const
 {
-    QList<const Place*> out;
-    const Key key{hashOf(folded), 0};
-    auto [from, to] = std::equal_range(m_keys.begin(), m_keys.end(), key);
+    const auto [from, to] = std::equal_range(m_keys.begin(), m_keys.end(), Key{hashOf(folded), 0},
+                                             [](const Key& a, const Key& b) { return a.hash < b.hash; });
     for (auto it = from; it != to; ++it) {
-        out.append(&m_places[it->place]);
+        visit(m_places[it->place]);
     }
-    std::sort(out.begin(), out.end());
-    out.erase(std::unique(out.begin(), out.end()), out.end());
-    return out;
 }
 
 GazetteerMatch lookUpPlace(const QList<std::shared_ptr<const GazetteerIndex>>& files, const QString& search,
@@ -341,22 +357,25 @@ GazetteerMatch lookUpPlace(const QList<std::shared_ptr<const GazetteerIndex>>& f
             const bool inCountry = !wanted.isEmpty() && QByteArrayView(p.country, 2) == wanted;
             return std::pair(inCountry, p.population);
         };
+        QList<QByteArray> countries;
+        for (const QByteArray& word : rest) {
+            countries << countryCode(word);
+        }
         int found = 0;
         for (const auto& file : files) {
-            for (const GazetteerIndex::Place* p : file->find(name)) {
-                const bool fits = std::all_of(rest.begin(), rest.end(), [&](const QByteArray& word) {
-                    return word == file->admin1(*p) || countryCode(word) == QByteArrayView(p->country, 2);
-                });
-                if (!fits) {
-                    continue;
+            file->forEach(name, [&](const GazetteerIndex::Place& p) {
+                for (qsizetype i = 0; i < rest.size(); ++i) {
+                    if (rest[i] != file->admin1(p) && countries[i] != QByteArrayView(p.country, 2)) {
+                        return;
+                    }
                 }
                 ++found;
                 // Ties go to the first file named, then the first line.
-                if (!best || rank(*p) > rank(*best)) {
-                    best = p;
+                if (!best || rank(p) > rank(*best)) {
+                    best = &p;
                     bestFile = file.get();
                 }
-            }
+            });
         }
         if (best) {
             out.found = true;

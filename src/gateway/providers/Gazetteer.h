@@ -36,33 +36,37 @@ public:
     };
 
     qsizetype size() const { return qsizetype(m_places.size()); }
-    // The places a folded name or postal code stands for, in file order.
-    QList<const Place*> find(const QByteArray& folded) const;
-    QByteArray admin1(const Place& p) const { return m_admin1.at(p.admin1); }
+    // Each place a folded name or postal code stands for, in file order.
+    void forEach(const QByteArray& folded, const std::function<void(const Place&)>& visit) const;
+    const QByteArray& admin1(const Place& p) const { return m_admin1.at(p.admin1); }
     QString name(const Place& p) const { return QString::fromUtf8(m_names.constData() + p.name); }
     QString fileName() const { return m_fileName; }
 
     // Lower case, accents dropped, anything but letters and digits one space: what names are
     // matched on.
     static QByteArray fold(QByteArrayView text);
+    static void foldInto(QByteArrayView text, QByteArray& out);
 
 private:
     struct Key
     {
         quint64 hash;
         quint32 place;
-        friend bool operator<(const Key& a, const Key& b) { return a.hash < b.hash; }
     };
     void add(QByteArrayView name, QByteArrayView alsoName, double latitude, double longitude,
              QByteArrayView country, QByteArrayView admin1, quint32 population, bool postal);
-    void addKey(QByteArrayView name, quint32 place);
+    void addKeys(QByteArrayView name, QByteArrayView alsoName, quint32 place);
 
     QString m_fileName;
     std::vector<Place> m_places;
     std::vector<Key> m_keys; // sorted by hash once read
     QByteArray m_names;      // display names, each ended by a NUL
     QList<QByteArray> m_admin1;
-    QHash<QByteArray, quint16> m_adminIds; // while the file is read
+    // While the file is read.
+    QHash<QByteArray, quint16> m_adminIds;
+    QByteArray m_lastAdmin;
+    quint16 m_lastAdminId = 0;
+    QByteArray m_folded, m_alsoFolded;
 };
 
 // What a search finds in several files: each of its rules, documented in the README.
