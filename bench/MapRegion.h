@@ -59,8 +59,10 @@ struct MapRegion
 };
 
 // tilesAcross x tilesAcross palette tiles at zoom, and count places at least two tiles inside
-// the edge, so that every 640 x 640 picture of them is whole.
-inline MapRegion writeMapRegion(const QString& folder, int zoom, int tilesAcross, int count)
+// the edge, so that every 640 x 640 picture of them is whole. apart: on a grid four tiles apart,
+// so that no two pictures share a tile (tilesAcross must hold the grid), else at random.
+inline MapRegion writeMapRegion(const QString& folder, int zoom, int tilesAcross, int count,
+                                bool apart = false)
 {
     MapRegion region{folder + QStringLiteral("/region.mbtiles"), folder + QStringLiteral("/places.csv"), {}};
     const double n = double(1 << zoom);
@@ -96,8 +98,11 @@ inline MapRegion writeMapRegion(const QString& folder, int zoom, int tilesAcross
     QRandomGenerator random(4711);
     QByteArray csv = "name,lat,lon\n";
     for (int i = 1; i <= count; ++i) {
-        const double x = left + 2 + random.generateDouble() * (tilesAcross - 4);
-        const double y = top + 2 + random.generateDouble() * (tilesAcross - 4);
+        const int across = (tilesAcross - 4) / 4;
+        const double x = apart ? left + 4 + 4 * ((i - 1) % across) + 0.3
+                               : left + 2 + random.generateDouble() * (tilesAcross - 4);
+        const double y = apart ? top + 4 + 4 * ((i - 1) / across) + 0.6
+                               : top + 2 + random.generateDouble() * (tilesAcross - 4);
         region.searches << QStringLiteral("Place %1").arg(i);
         csv += region.searches.last().toUtf8() + ',' + QByteArray::number(latitude(y), 'f', 6) + ',' +
                QByteArray::number(longitude(x), 'f', 6) + '\n';

@@ -28,7 +28,8 @@ public:
     QString open();
 
     QString path() const { return m_path; }
-    QString fileName() const; // as reasons name it: "region.mbtiles"
+    QString fileName() const;                         // as reasons name it: "region.mbtiles"
+    QDateTime modified() const { return m_modified; } // when the open file was last changed
 
     // Valid after open() succeeded.
     int minZoom() const { return m_minZoom; }

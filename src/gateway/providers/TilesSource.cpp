@@ -402,9 +402,21 @@ void TilesSource::drawFromMapFiles(Job* job, double latitude, double longitude)
                                         .toLatin1()));
         return;
     }
-    const QList<TileId> ids = job->coverage.tiles;
+    // Decoded tiles are kept for neighbouring places, under the file's name and time: a file
+    // replaced on disk brings none of them back.
+    const QString keyed =
+        QStringLiteral("%1 %2 ").arg(file->path()).arg(file->modified().toMSecsSinceEpoch());
+    const auto tileKey = [&keyed](const TileId& id) {
+        return keyed + QStringLiteral("%1/%2/%3").arg(id.z).arg(id.x).arg(id.y);
+    };
+    QList<TileId> ids;
     QList<QByteArray> encoded;
-    for (const TileId& id : ids) {
+    for (const TileId& id : std::as_const(job->coverage.tiles)) {
+        if (const Kept* kept = m_tileImages.object(tileKey(id))) {
+            job->images.insert(id, kept->tile);
+            continue;
+        }
+        ids.append(id);
         encoded.append(file->tile(id, &problem));
         if (!problem.isEmpty()) {
             job->finish(MapAnswer::failure(503, Reasons::toPhrase(problem)));
@@ -431,6 +443,10 @@ void TilesSource::drawFromMapFiles(Job* job, double latitude, double longitude)
             return;
         }
         job->images.insert(ids[i], decoded[i].image);
+        if (!decoded[i].image.isNull()) {
+            m_tileImages.insert(tileKey(ids[i]), new Kept{{}, decoded[i].image, {}},
+                                decoded[i].image.sizeInBytes());
+        }
     }
     if (m_attribution.isEmpty()) {
         job->attribution = file->attribution();
