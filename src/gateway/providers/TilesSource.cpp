@@ -196,6 +196,20 @@ void TilesSource::findPlace(Job* job)
                     });
 }
 
+// Finishes the job when its picture would need more tiles than one picture may ask for.
+bool TilesSource::tooManyTiles(Job* job)
+{
+    if (job->coverage.tiles.size() <= MaxTiles) {
+        return false;
+    }
+    job->finish(MapAnswer::failure(400, QStringLiteral("A picture of %1 x %2 needs more than %3 map tiles")
+                                            .arg(job->request.size.width())
+                                            .arg(job->request.size.height())
+                                            .arg(MaxTiles)
+                                            .toLatin1()));
+    return true;
+}
+
 void TilesSource::placeFound(Job* job, double latitude, double longitude)
 {
     if (!m_mapFiles.empty()) {
@@ -203,13 +217,7 @@ void TilesSource::placeFound(Job* job, double latitude, double longitude)
         return;
     }
     job->coverage = tileCoverage(latitude, longitude, job->request.zoom, m_tileSize, job->request.size);
-    if (job->coverage.tiles.size() > MaxTiles) {
-        job->finish(
-            MapAnswer::failure(400, QStringLiteral("A picture of %1 x %2 needs more than %3 map tiles")
-                                        .arg(job->request.size.width())
-                                        .arg(job->request.size.height())
-                                        .arg(MaxTiles)
-                                        .toLatin1()));
+    if (tooManyTiles(job)) {
         return;
     }
     job->waiting = int(job->coverage.tiles.size());
@@ -393,13 +401,7 @@ void TilesSource::drawFromMapFiles(Job* job, double latitude, double longitude)
     const int scaledUp = std::max(0, tileZoom - file->maxZoom());
     job->coverage = tileCoverageAt(latitude, longitude, tileZoom - scaledUp, file->tileSize() << scaledUp,
                                    job->request.size);
-    if (job->coverage.tiles.size() > MaxTiles) {
-        job->finish(
-            MapAnswer::failure(400, QStringLiteral("A picture of %1 x %2 needs more than %3 map tiles")
-                                        .arg(job->request.size.width())
-                                        .arg(job->request.size.height())
-                                        .arg(MaxTiles)
-                                        .toLatin1()));
+    if (tooManyTiles(job)) {
         return;
     }
     // Decoded tiles are kept for neighbouring places, under the file's name and time: a file

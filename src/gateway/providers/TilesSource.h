@@ -43,6 +43,7 @@ private:
     class Job;
     void findPlace(Job* job);
     void placeFound(Job* job, double latitude, double longitude);
+    bool tooManyTiles(Job* job);
     void drawFromMapFiles(Job* job, double latitude, double longitude);
     void tilesReady(Job* job);
     void pictureMade(Job* job, const QByteArray& png);
