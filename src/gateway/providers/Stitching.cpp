@@ -23,7 +23,7 @@ void flushNothing(png_structp) {}
 
 // libpng reports a failure by jumping back to setjmp: nothing between may need destroying.
 // rgb32 is Format_RGB32; its padding byte is dropped as each row is written.
-bool writeRgbPng(const QImage& rgb32, QByteArray* out)
+bool writeRgbPng(const QImage& rgb32, int level, QByteArray* out)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!png) {
@@ -40,7 +40,7 @@ bool writeRgbPng(const QImage& rgb32, QByteArray* out)
     // No row filters and zlib's fastest level: about twice as fast as trying every filter on each
     // row (what Qt's writer does), and on map pictures hardly larger.
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    png_set_compression_level(png, 1);
+    png_set_compression_level(png, level);
     png_write_info(png, info);
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
     png_set_bgr(png);
@@ -129,15 +129,15 @@ QImage stitchTilesWithBand(const TileCoverage& coverage, const QHash<TileId, QIm
     return picture;
 }
 
-QByteArray encodePng(const QImage& image)
+QByteArray encodePng(const QImage& image, int level)
 {
     if (image.isNull()) {
         return {};
     }
     const QImage rgb32 = image.convertToFormat(QImage::Format_RGB32); // no copy when it is already
     QByteArray bytes;
-    bytes.reserve(qsizetype(rgb32.width()) * rgb32.height());
-    if (!writeRgbPng(rgb32, &bytes)) {
+    bytes.reserve(qsizetype(rgb32.width()) * rgb32.height() * (level == 0 ? 3 : 1) + 1024);
+    if (!writeRgbPng(rgb32, level, &bytes)) {
         return {};
     }
     return bytes;

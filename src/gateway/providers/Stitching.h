@@ -23,4 +23,6 @@ QImage stitchTilesWithBand(const TileCoverage& coverage, const QHash<TileId, QIm
 QImage attributionBand(const QString& attribution, int width);
 
 // The picture as an RGB PNG, favouring speed over size; empty when it cannot be written.
-QByteArray encodePng(const QImage& image);
+// Compressed at zlib's fastest level, or not at all (level 0) for a picture nobody keeps: over
+// loopback the larger answer costs less than compressing it.
+QByteArray encodePng(const QImage& image, int level = 1);

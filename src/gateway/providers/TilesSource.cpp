@@ -320,8 +320,8 @@ void TilesSource::tilesReady(Job* job)
     // the gateway's thread stays free to answer. The job may be gone by the time it is done.
     QThreadPool::globalInstance()->start(
         [job = QPointer<Job>(job), coverage = job->coverage, images = job->images, size = job->request.size,
-         band = attributionBand(job->attribution, job->request.size.width())] {
-            QByteArray png = encodePng(stitchTilesWithBand(coverage, images, size, band));
+         band = attributionBand(job->attribution, job->request.size.width()), kept = job->expires.isValid()] {
+            QByteArray png = encodePng(stitchTilesWithBand(coverage, images, size, band), kept ? 1 : 0);
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
                 [job, png = std::move(png)] {
