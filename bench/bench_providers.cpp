@@ -124,7 +124,7 @@ void stitching()
                 median(stitchCpu));
     std::printf("  %6.2f ms  encode the PNG, %lld KiB (processor %.2f ms)\n", median(encode),
                 static_cast<long long>(bytes / 1024), median(encodeCpu));
-    std::printf("  %6.2f ms  the whole path  (target <= 25)\n", median(whole));
+    std::printf("  %6.2f ms  the whole path  (target <= 12)\n", median(whole));
     std::printf("  %6.2f ms  processor time a picture, all threads\n", (cpuMs() - cpuBefore) / Rounds);
 }
 

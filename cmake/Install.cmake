@@ -78,5 +78,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The desktop entry's "Choose map provider" action opens the gateway's page with xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# Map files are read through Qt SQL's SQLite driver, a plugin no library links to.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -95,6 +95,25 @@ Reading parse(const QByteArray& text)
             return QString();
         };
     };
+    // Files on this computer instead of a web address: "mbtiles:/path, mbtiles:/other/path".
+    auto urlOrFiles = [&url](QString& target, const QStringList& placeholders, QLatin1String scheme) {
+        return [&target, web = url(target, placeholders), scheme](const QString& v) {
+            if (v.startsWith(scheme, Qt::CaseInsensitive)) {
+                target = v;
+                return QString();
+            }
+            return web(v);
+        };
+    };
+    // One setting, also taken in [tiles] beside the place files it picks among.
+    const Setter country = [&c](const QString& v) {
+        static const QRegularExpression code(QStringLiteral("^[A-Za-z]{2}$"));
+        if (!v.isEmpty() && !code.match(v).hasMatch()) {
+            return QStringLiteral("country must be a two-letter code such as US or GB");
+        }
+        c.country = v.toUpper();
+        return QString();
+    };
     const std::map<QString, Setter> setters{
         {QStringLiteral("gateway/source"),
          [&c](const QString& v) {
@@ -155,15 +174,7 @@ Reading parse(const QByteArray& text)
              c.pictureSize = v.toInt();
              return QString();
          }},
-        {QStringLiteral("gateway/country"),
-         [&c](const QString& v) {
-             static const QRegularExpression code(QStringLiteral("^[A-Za-z]{2}$"));
-             if (!v.isEmpty() && !code.match(v).hasMatch()) {
-                 return QStringLiteral("country must be a two-letter code such as US or GB");
-             }
-             c.country = v.toUpper();
-             return QString();
-         }},
+        {QStringLiteral("gateway/country"), country},
         {QStringLiteral("geocoder/url"), url(c.geocoderUrl, {QStringLiteral("{search}")})},
         {QStringLiteral("geocoder/lat_path"), path(c.latPath)},
         {QStringLiteral("geocoder/lon_path"), path(c.lonPath)},
@@ -198,9 +209,12 @@ Reading parse(const QByteArray& text)
              return check(v);
          }},
         {QStringLiteral("static/requests_per_second"), rate(c.staticRequestsPerSecond)},
-        {QStringLiteral("tiles/geocoder"), url(c.geocoderUrl, {QStringLiteral("{search}")})},
+        {QStringLiteral("tiles/geocoder"),
+         urlOrFiles(c.geocoderUrl, {QStringLiteral("{search}")}, QLatin1String("gazetteer:"))},
         {QStringLiteral("tiles/tiles"),
-         url(c.tileUrl, {QStringLiteral("{z}"), QStringLiteral("{x}"), QStringLiteral("{y}")})},
+         urlOrFiles(c.tileUrl, {QStringLiteral("{z}"), QStringLiteral("{x}"), QStringLiteral("{y}")},
+                    QLatin1String("mbtiles:"))},
+        {QStringLiteral("tiles/country"), country},
         {QStringLiteral("tiles/tile_size"),
          [&c](const QString& v) {
              if (v != QLatin1String("256") && v != QLatin1String("512")) {
@@ -355,6 +369,11 @@ QByteArray templateText()
         "# public OpenStreetMap servers do not allow this use.\n"
         "# geocoder = https://geocoder.example.com/search?q={search}&format=json&key={key}\n"
         "# tiles = https://tiles.example.com/{z}/{x}/{y}.png?key={key}\n"
+        "# Or files on this computer, no network needed: GeoNames dumps or a CSV of name,lat,lon\n"
+        "# for places, MBTiles files for tiles; several with commas, the first that has it wins.\n"
+        "# geocoder = gazetteer:/path/to/US.txt, gazetteer:/path/to/cities500.txt\n"
+        "# tiles = mbtiles:/path/to/region.mbtiles\n"
+        "# country = US\n"
         "# tile_size = 256\n"
         "# attribution = Map data (c) the provider\n"
         "# geocoder_requests_per_second = 1\n"

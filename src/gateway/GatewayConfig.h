@@ -38,7 +38,8 @@ struct GatewayConfig
     // percent-encoded where it stands.
     QString staticUrl;
 
-    // tiles: a geocoder ({search} {key} {country}) and an XYZ raster tile server ({z} {x} {y} {key}).
+    // tiles: a geocoder ({search} {key} {country}) and an XYZ raster tile server ({z} {x} {y} {key}),
+    // or files on this computer: geocoder = gazetteer:/path, ... and tiles = mbtiles:/path, ...
     QString geocoderUrl;
     // Where the geocoder's answer holds the place, as dotted paths such as
     // results.0.geometry.location.lat; empty: the known answer shapes are recognised.

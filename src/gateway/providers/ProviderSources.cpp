@@ -6,8 +6,11 @@
 #include "TilesSource.h"
 #include "UrlTemplate.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <optional>
 
 #ifndef ORROWDALE_VERSION
 #define ORROWDALE_VERSION "0"
@@ -54,6 +57,25 @@ ProviderClient::Settings clientSettings(const GatewayConfig& config)
     s.tileRequestsPerSecond = config.tileRequestsPerSecond;
     s.pictureRequestsPerSecond = config.staticRequestsPerSecond;
     return s;
+}
+
+// For a setting that names files on this computer (scheme:/path, ...): what is wrong with it, or
+// an empty text. Nothing when it is meant as a web address.
+std::optional<QString> localFilesProblem(const QString& setting, QLatin1String scheme)
+{
+    if (!setting.trimmed().startsWith(scheme + QLatin1Char(':'), Qt::CaseInsensitive)) {
+        return std::nullopt;
+    }
+    const QStringList paths = TilesSource::localFiles(setting, scheme);
+    if (paths.isEmpty()) {
+        return QStringLiteral("must name every file as %1:/path, with commas between").arg(scheme);
+    }
+    for (const QString& path : paths) {
+        if (path.isEmpty() || QDir::isRelativePath(path)) {
+            return QStringLiteral("needs the whole path of each file, as %1:/path/to/file").arg(scheme);
+        }
+    }
+    return QString();
 }
 
 } // namespace
@@ -179,15 +201,18 @@ QString providerConfigProblem(const GatewayConfig& given)
         return problem;
     }
     case GatewayConfig::Source::Tiles:
-        problem =
-            setting("[tiles] geocoder", UrlTemplate::problem(config.geocoderUrl, {QStringLiteral("search")},
-                                                             geocoderPlaceholders));
+        problem = setting("[tiles] geocoder",
+                          localFilesProblem(config.geocoderUrl, QLatin1String("gazetteer"))
+                              .value_or(UrlTemplate::problem(config.geocoderUrl, {QStringLiteral("search")},
+                                                             geocoderPlaceholders)));
         if (problem.isEmpty()) {
             problem = setting(
                 "[tiles] tiles",
-                UrlTemplate::problem(
-                    config.tileUrl, {QStringLiteral("z"), QStringLiteral("x"), QStringLiteral("y")},
-                    {QStringLiteral("z"), QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("key")}));
+                localFilesProblem(config.tileUrl, QLatin1String("mbtiles"))
+                    .value_or(UrlTemplate::problem(
+                        config.tileUrl, {QStringLiteral("z"), QStringLiteral("x"), QStringLiteral("y")},
+                        {QStringLiteral("z"), QStringLiteral("x"), QStringLiteral("y"),
+                         QStringLiteral("key")})));
         }
         if (problem.isEmpty() && config.tileSize != 256 && config.tileSize != 512) {
             problem = QStringLiteral("The setting [tiles] tile_size in gateway.conf must be 256 or 512");

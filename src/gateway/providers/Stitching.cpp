@@ -1,5 +1,6 @@
 #include "Stitching.h"
 
+#include <QCache>
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -12,23 +13,6 @@ namespace {
 
 const QColor Background(0xdd, 0xdd, 0xdd);
 
-void drawAttribution(QPainter& painter, QSize size, const QString& text)
-{
-    QFont font(QStringLiteral("Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    painter.setFont(font);
-    const QFontMetrics metrics(font);
-    const int padding = 4;
-    const QString shown = metrics.elidedText(text, Qt::ElideRight, size.width() - 2 * padding);
-    const QRect band(size.width() - metrics.horizontalAdvance(shown) - 2 * padding,
-                     size.height() - metrics.height() - 2, metrics.horizontalAdvance(shown) + 2 * padding,
-                     metrics.height() + 2);
-    painter.fillRect(band, QColor(255, 255, 255, 200));
-    painter.setPen(QColor(0x33, 0x33, 0x33));
-    painter.drawText(band, Qt::AlignCenter, shown);
-}
-
 void appendTo(png_structp png, png_bytep data, size_t length)
 {
     static_cast<QByteArray*>(png_get_io_ptr(png))
@@ -39,7 +23,7 @@ void flushNothing(png_structp) {}
 
 // libpng reports a failure by jumping back to setjmp: nothing between may need destroying.
 // rgb32 is Format_RGB32; its padding byte is dropped as each row is written.
-bool writeRgbPng(const QImage& rgb32, QByteArray* out)
+bool writeRgbPng(const QImage& rgb32, int level, QByteArray* out)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!png) {
@@ -56,7 +40,7 @@ bool writeRgbPng(const QImage& rgb32, QByteArray* out)
     // No row filters and zlib's fastest level: about twice as fast as trying every filter on each
     // row (what Qt's writer does), and on map pictures hardly larger.
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    png_set_compression_level(png, 1);
+    png_set_compression_level(png, level);
     png_write_info(png, info);
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
     png_set_bgr(png);
@@ -74,8 +58,44 @@ bool writeRgbPng(const QImage& rgb32, QByteArray* out)
 
 } // namespace
 
+QImage attributionBand(const QString& attribution, int width)
+{
+    const QString text = attribution.simplified();
+    if (text.isEmpty() || width <= 0) {
+        return {};
+    }
+    static QCache<QString, QImage> made(64);
+    const QString key = QString::number(width) + QLatin1Char(' ') + text;
+    if (const QImage* band = made.object(key)) {
+        return *band;
+    }
+    QFont font(QStringLiteral("Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    const QFontMetrics metrics(font);
+    const int padding = 4;
+    const QString shown = metrics.elidedText(text, Qt::ElideRight, width - 2 * padding);
+    QImage band(metrics.horizontalAdvance(shown) + 2 * padding, metrics.height() + 2,
+                QImage::Format_ARGB32_Premultiplied);
+    band.fill(QColor(255, 255, 255, 200));
+    QPainter painter(&band);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setFont(font);
+    painter.setPen(QColor(0x33, 0x33, 0x33));
+    painter.drawText(band.rect(), Qt::AlignCenter, shown);
+    painter.end();
+    made.insert(key, new QImage(band));
+    return band;
+}
+
 QImage stitchTiles(const TileCoverage& coverage, const QHash<TileId, QImage>& tiles, QSize size,
                    const QString& attribution)
+{
+    return stitchTilesWithBand(coverage, tiles, size, attributionBand(attribution, size.width()));
+}
+
+QImage stitchTilesWithBand(const TileCoverage& coverage, const QHash<TileId, QImage>& tiles, QSize size,
+                           const QImage& band)
 {
     // One canvas per thread, drawn on again once the last picture made on it has been let go (a
     // picture still held elsewhere is left alone: painting then works on a copy). Fresh memory of
@@ -101,25 +121,23 @@ QImage stitchTiles(const TileCoverage& coverage, const QHash<TileId, QImage>& ti
             painter.drawImage(target, tile);
         }
     }
-    const QString text = attribution.simplified();
-    if (!text.isEmpty()) {
-        painter.setRenderHint(QPainter::TextAntialiasing);
-        drawAttribution(painter, size, text);
+    if (!band.isNull()) {
+        painter.drawImage(QPoint(size.width() - band.width(), size.height() - band.height()), band);
     }
     painter.end();
     canvas = picture;
     return picture;
 }
 
-QByteArray encodePng(const QImage& image)
+QByteArray encodePng(const QImage& image, int level)
 {
     if (image.isNull()) {
         return {};
     }
     const QImage rgb32 = image.convertToFormat(QImage::Format_RGB32); // no copy when it is already
     QByteArray bytes;
-    bytes.reserve(qsizetype(rgb32.width()) * rgb32.height());
-    if (!writeRgbPng(rgb32, &bytes)) {
+    bytes.reserve(qsizetype(rgb32.width()) * rgb32.height() * (level == 0 ? 3 : 1) + 1024);
+    if (!writeRgbPng(rgb32, level, &bytes)) {
         return {};
     }
     return bytes;

@@ -14,5 +14,15 @@
 QImage stitchTiles(const TileCoverage& coverage, const QHash<TileId, QImage>& tiles, QSize size,
                    const QString& attribution);
 
+// The same with the attribution drawn beforehand by attributionBand: safe on any thread.
+QImage stitchTilesWithBand(const TileCoverage& coverage, const QHash<TileId, QImage>& tiles, QSize size,
+                           const QImage& band);
+
+// The attribution's light band with its text, for the bottom-right corner of a picture this
+// wide; null for no attribution. Kept once made. Only on the GUI thread (fonts).
+QImage attributionBand(const QString& attribution, int width);
+
 // The picture as an RGB PNG, favouring speed over size; empty when it cannot be written.
-QByteArray encodePng(const QImage& image);
+// Compressed at zlib's fastest level, or not at all (level 0) for a picture nobody keeps: over
+// loopback the larger answer costs less than compressing it.
+QByteArray encodePng(const QImage& image, int level = 1);

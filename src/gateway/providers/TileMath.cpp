@@ -24,10 +24,16 @@ qint64 floorDiv(qint64 a, qint64 b)
 
 TileCoverage tileCoverage(double latitude, double longitude, int zoom, int tileSize, QSize picture)
 {
+    zoom = std::clamp(zoom, 0, 22);
+    return tileCoverageAt(latitude, longitude, tileSize >= 512 ? std::max(0, zoom - 1) : zoom, tileSize,
+                          picture);
+}
+
+TileCoverage tileCoverageAt(double latitude, double longitude, int tileZoom, int tileSize, QSize picture)
+{
     TileCoverage out;
     out.tileSize = tileSize;
-    zoom = std::clamp(zoom, 0, 22);
-    const int tileZoom = tileSize >= 512 ? std::max(0, zoom - 1) : zoom;
+    tileZoom = std::clamp(tileZoom, 0, 22);
     const qint64 tilesAcross = qint64(1) << tileZoom;
     const double world = double(tilesAcross) * tileSize;
 

@@ -35,3 +35,7 @@ struct TileCoverage
 
 // Web-map zoom 0..22; latitudes beyond Web Mercator's +-85.05 degrees are held at its edge.
 TileCoverage tileCoverage(double latitude, double longitude, int zoom, int tileSize, QSize picture);
+
+// The same for tiles of zoom level tileZoom drawn drawnSize pixels wide: a picture drawn from
+// tiles of a coarser level, each scaled up, keeps the scale of the finer one.
+TileCoverage tileCoverageAt(double latitude, double longitude, int tileZoom, int drawnSize, QSize picture);

@@ -1,7 +1,9 @@
 #include "TilesSource.h"
 
 #include "Coordinates.h"
+#include "Gazetteer.h"
 #include "Geocoding.h"
+#include "MbTiles.h"
 #include "Pictures.h"
 #include "Pin.h"
 #include "SourceJob.h"
@@ -9,9 +11,13 @@
 #include "TileMath.h"
 #include "UrlTemplate.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QHash>
 #include <QImage>
+#include <QPointer>
+#include <QThreadPool>
 
 namespace {
 
@@ -29,6 +35,7 @@ public:
     }
 
     MapRequest request;
+    QString attribution;
     QDeadlineTimer providerDeadline;
     TileCoverage coverage;
     QHash<TileId, QImage> images;
@@ -59,6 +66,30 @@ TilesSource::TilesSource(const GatewayConfig& config, const ProviderClient::Sett
       m_marker(config.marker), m_detail(config.pictureSize == 1280 ? 2 : 1),
       m_client(new ProviderClient(settings, this))
 {
+    if (const QStringList places = localFiles(m_geocoder, QLatin1String("gazetteer")); !places.isEmpty()) {
+        m_gazetteer = new Gazetteer(places, config.country, this);
+    }
+    for (const QString& path : localFiles(m_tiles, QLatin1String("mbtiles"))) {
+        m_mapFiles.push_back(std::make_unique<MbTilesFile>(path));
+    }
+}
+
+QStringList TilesSource::localFiles(const QString& setting, QLatin1String scheme)
+{
+    QStringList paths;
+    const QString prefix = scheme + QLatin1Char(':');
+    for (QString item : setting.split(QLatin1Char(','))) {
+        item = item.trimmed();
+        if (!item.startsWith(prefix, Qt::CaseInsensitive)) {
+            return {};
+        }
+        QString path = item.mid(prefix.size()).trimmed();
+        if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/"))) {
+            path = QDir::homePath() + path.mid(1);
+        }
+        paths.append(path);
+    }
+    return paths;
 }
 
 TilesSource::~TilesSource()
@@ -98,6 +129,7 @@ void TilesSource::render(const MapRequest& asked, QDeadlineTimer deadline, Done 
     request.size *= m_detail;
     request.zoom += m_detail - 1;
     auto* job = new Job(this, request, deadline, std::move(done));
+    job->attribution = m_attribution;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const auto answerWith = [job](const QByteArray& png) {
         MapAnswer answer;
@@ -126,7 +158,31 @@ void TilesSource::render(const MapRequest& asked, QDeadlineTimer deadline, Done 
         placeFound(job, place->latitude, place->longitude);
         return;
     }
-    const QUrl url = UrlTemplate::fill(m_geocoder, {{QStringLiteral("search"), request.search},
+    findPlace(job);
+}
+
+void TilesSource::findPlace(Job* job)
+{
+    if (m_gazetteer) {
+        m_gazetteer->find(
+            job->request.search, [this, job = QPointer<Job>(job)](const Gazetteer::Result& place) {
+                if (!job || job->finished()) {
+                    return;
+                }
+                if (place.status != 200) {
+                    job->finish(MapAnswer::failure(place.status, Reasons::toPhrase(place.problem)));
+                    return;
+                }
+                if (place.namesakes > 1) {
+                    qInfo("%s is %s: the most likely of %d places of that name",
+                          qPrintable(Reasons::quoted(job->request.search)), qPrintable(place.which),
+                          place.namesakes);
+                }
+                placeFound(job, place.latitude, place.longitude);
+            });
+        return;
+    }
+    const QUrl url = UrlTemplate::fill(m_geocoder, {{QStringLiteral("search"), job->request.search},
                                                     {QStringLiteral("key"), m_key},
                                                     {QStringLiteral("country"), m_country}});
     const auto check = [paths = m_paths, key = m_key](const QByteArray& body, const QByteArray&) {
@@ -148,16 +204,28 @@ void TilesSource::render(const MapRequest& asked, QDeadlineTimer deadline, Done 
                     });
 }
 
+// Finishes the job when its picture would need more tiles than one picture may ask for.
+bool TilesSource::tooManyTiles(Job* job)
+{
+    if (job->coverage.tiles.size() <= MaxTiles * m_detail * m_detail) {
+        return false;
+    }
+    job->finish(MapAnswer::failure(400, QStringLiteral("A picture of %1 x %2 needs more than %3 map tiles")
+                                            .arg(job->request.size.width())
+                                            .arg(job->request.size.height())
+                                            .arg(MaxTiles)
+                                            .toLatin1()));
+    return true;
+}
+
 void TilesSource::placeFound(Job* job, double latitude, double longitude)
 {
+    if (!m_mapFiles.empty()) {
+        drawFromMapFiles(job, latitude, longitude);
+        return;
+    }
     job->coverage = tileCoverage(latitude, longitude, job->request.zoom, m_tileSize, job->request.size);
-    if (job->coverage.tiles.size() > MaxTiles * m_detail * m_detail) {
-        job->finish(
-            MapAnswer::failure(400, QStringLiteral("A picture of %1 x %2 needs more than %3 map tiles")
-                                        .arg(job->request.size.width())
-                                        .arg(job->request.size.height())
-                                        .arg(MaxTiles)
-                                        .toLatin1()));
+    if (tooManyTiles(job)) {
         return;
     }
     job->waiting = int(job->coverage.tiles.size());
@@ -256,13 +324,33 @@ void TilesSource::tilesReady(Job* job)
         }
         job->cachedTiles.clear();
     }
-    QImage picture = stitchTiles(job->coverage, job->images, job->request.size, m_attribution);
-    if (m_marker) {
-        drawPin(picture, QPoint(picture.width() / 2, picture.height() / 2), m_detail);
-    }
+    // Drawn and encoded on a worker thread: pictures in flight together use every processor, and
+    // the gateway's thread stays free to answer. The job may be gone by the time it is done.
+    QThreadPool::globalInstance()->start([job = QPointer<Job>(job), coverage = job->coverage,
+                                          images = job->images, size = job->request.size,
+                                          band = attributionBand(job->attribution, job->request.size.width()),
+                                          kept = job->expires.isValid(), pin = m_marker, detail = m_detail] {
+        QImage picture = stitchTilesWithBand(coverage, images, size, band);
+        if (pin) {
+            drawPin(picture, QPoint(picture.width() / 2, picture.height() / 2), detail);
+        }
+        QByteArray png = encodePng(picture, kept ? 1 : 0);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [job, png = std::move(png)] {
+                if (job && !job->finished()) {
+                    static_cast<TilesSource*>(job->parent())->pictureMade(job, png);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TilesSource::pictureMade(Job* job, const QByteArray& png)
+{
     MapAnswer answer;
     answer.contentType = "image/png";
-    answer.body = encodePng(picture);
+    answer.body = png;
     if (answer.body.isEmpty()) {
         answer = MapAnswer::failure(500, "The gateway could not encode the picture");
     } else if (job->expires.isValid() && QDateTime::currentDateTimeUtc() < job->expires) {
@@ -271,4 +359,112 @@ void TilesSource::tilesReady(Job* job)
                                 ProviderCache::Entry{answer.body, "image/png", job->expires, {}, {}});
     }
     job->finish(answer);
+}
+
+// The first file that covers the place at the asked zoom draws it. Tiles a file lacks inside its
+// bounds are left as background; closer than its closest zoom, that zoom's tiles are scaled up.
+void TilesSource::drawFromMapFiles(Job* job, double latitude, double longitude)
+{
+    QString problem;
+    QString zoomProblem;
+    QStringList names;
+    MbTilesFile* file = nullptr;
+    int tileZoom = 0;
+    for (const auto& f : m_mapFiles) {
+        names << QStringLiteral("\"%1\"").arg(f->fileName());
+        if (const QString p = f->open(); !p.isEmpty()) {
+            problem = problem.isEmpty() ? p : problem;
+            continue;
+        }
+        if (!f->covers(latitude, longitude)) {
+            continue;
+        }
+        // 512-pixel tiles show the ground of a zoom one closer, as with a tile server.
+        const int shift = f->tileSize() == 512 ? 1 : 0;
+        tileZoom = std::max(0, job->request.zoom - shift);
+        if (tileZoom >= f->minZoom() && tileZoom <= f->maxZoom() + MaxOverzoom) {
+            file = f.get();
+            break;
+        }
+        if (zoomProblem.isEmpty()) {
+            const bool tooClose = tileZoom > f->maxZoom();
+            zoomProblem = QStringLiteral("The map file \"%1\" has no map at zoom %2; its %3 is zoom %4")
+                              .arg(f->fileName())
+                              .arg(job->request.zoom)
+                              .arg(tooClose ? QStringLiteral("closest") : QStringLiteral("farthest"))
+                              .arg((tooClose ? f->maxZoom() : f->minZoom()) + shift);
+        }
+    }
+    if (!file) {
+        if (!zoomProblem.isEmpty()) {
+            job->finish(MapAnswer::failure(404, Reasons::toPhrase(zoomProblem)));
+        } else if (!problem.isEmpty()) {
+            job->finish(MapAnswer::failure(503, Reasons::toPhrase(problem)));
+        } else {
+            job->finish(MapAnswer::failure(
+                404, Reasons::toPhrase(
+                         QStringLiteral("The map %1 %2 %3 no map of %4")
+                             .arg(names.size() == 1 ? QStringLiteral("file") : QStringLiteral("files"),
+                                  names.join(QStringLiteral(", ")),
+                                  names.size() == 1 ? QStringLiteral("holds") : QStringLiteral("hold"),
+                                  Reasons::quoted(job->request.search)))));
+        }
+        return;
+    }
+    const int scaledUp = std::max(0, tileZoom - file->maxZoom());
+    job->coverage = tileCoverageAt(latitude, longitude, tileZoom - scaledUp, file->tileSize() << scaledUp,
+                                   job->request.size);
+    if (tooManyTiles(job)) {
+        return;
+    }
+    // Decoded tiles are kept for neighbouring places, under the file's name and time: a file
+    // replaced on disk brings none of them back.
+    const QString keyed =
+        QStringLiteral("%1 %2 ").arg(file->path()).arg(file->modified().toMSecsSinceEpoch());
+    const auto tileKey = [&keyed](const TileId& id) {
+        return keyed + QStringLiteral("%1/%2/%3").arg(id.z).arg(id.x).arg(id.y);
+    };
+    QList<TileId> ids;
+    QList<QByteArray> encoded;
+    for (const TileId& id : std::as_const(job->coverage.tiles)) {
+        if (const Kept* kept = m_tileImages.object(tileKey(id))) {
+            job->images.insert(id, kept->tile);
+            continue;
+        }
+        ids.append(id);
+        encoded.append(file->tile(id, &problem));
+        if (!problem.isEmpty()) {
+            job->finish(MapAnswer::failure(503, Reasons::toPhrase(problem)));
+            return;
+        }
+    }
+    QList<PictureCheck> decoded(ids.size());
+    PictureCheck* out = decoded.data(); // not detached from several threads
+    inParallel(ids.size(), [&in = std::as_const(encoded), out](qsizetype i) {
+        if (!in[i].isEmpty()) {
+            out[i] = checkPicture(in[i], {}, MaxTile, Reasons::Who::MapProvider, true);
+        }
+    });
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        if (!decoded[i].problem.isEmpty()) {
+            job->finish(MapAnswer::failure(
+                503,
+                Reasons::toPhrase(QStringLiteral("The map file \"%1\" holds a tile that is not a picture "
+                                                 "(zoom %2, column %3, row %4)")
+                                      .arg(file->fileName())
+                                      .arg(ids[i].z)
+                                      .arg(ids[i].x)
+                                      .arg(ids[i].y))));
+            return;
+        }
+        job->images.insert(ids[i], decoded[i].image);
+        if (!decoded[i].image.isNull()) {
+            m_tileImages.insert(tileKey(ids[i]), new Kept{{}, decoded[i].image, {}},
+                                decoded[i].image.sizeInBytes());
+        }
+    }
+    if (m_attribution.isEmpty()) {
+        job->attribution = file->attribution();
+    }
+    tilesReady(job);
 }

@@ -328,22 +328,26 @@ void TestProviderParts::encodedPictureKeepsEveryPixel_data()
 {
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("format");
-    QTest::newRow("640 x 640") << QSize(640, 640) << int(QImage::Format_RGB32);
-    QTest::newRow("odd size") << QSize(3, 7) << int(QImage::Format_RGB32);
-    QTest::newRow("one pixel") << QSize(1, 1) << int(QImage::Format_RGB32);
-    QTest::newRow("opaque with alpha channel") << QSize(64, 32) << int(QImage::Format_ARGB32_Premultiplied);
+    QTest::addColumn<int>("level");
+    QTest::newRow("640 x 640") << QSize(640, 640) << int(QImage::Format_RGB32) << 1;
+    QTest::newRow("640 x 640, not compressed") << QSize(640, 640) << int(QImage::Format_RGB32) << 0;
+    QTest::newRow("odd size") << QSize(3, 7) << int(QImage::Format_RGB32) << 1;
+    QTest::newRow("one pixel") << QSize(1, 1) << int(QImage::Format_RGB32) << 1;
+    QTest::newRow("opaque with alpha channel")
+        << QSize(64, 32) << int(QImage::Format_ARGB32_Premultiplied) << 1;
 }
 
 void TestProviderParts::encodedPictureKeepsEveryPixel()
 {
     QFETCH(QSize, size);
     QFETCH(int, format);
+    QFETCH(int, level);
     QImage image(size, QImage::Format(format));
     QRandomGenerator random(7);
     for (int y = 0; y < size.height(); ++y)
         for (int x = 0; x < size.width(); ++x)
             image.setPixel(x, y, 0xff000000u | (random.generate() & 0xffffffu));
-    const QByteArray png = encodePng(image);
+    const QByteArray png = encodePng(image, level);
     QVERIFY(png.startsWith("\x89PNG"));
     const QImage back = QImage::fromData(png, "PNG");
     QCOMPARE(back.size(), size);
@@ -424,6 +428,13 @@ void TestProviderParts::configProblems_data()
                                      << "[tiles] tiles";
     QTest::newRow("tiles no y") << t << "https://t.example/{z}/{x}.png"
                                 << "lacks the placeholder {y}";
+    QTest::newRow("map files") << t << "mbtiles:/maps/a.mbtiles, MBTiles:~/b.mbtiles"
+                               << "";
+    QTest::newRow("map file, part of a path") << t << "mbtiles:maps/a.mbtiles"
+                                              << "[tiles] tiles in gateway.conf needs the whole path";
+    QTest::newRow("map file and a web address")
+        << t << "mbtiles:/a.mbtiles, https://t.example/{z}/{x}/{y}.png"
+        << "must name every file as mbtiles:/path";
 }
 
 void TestProviderParts::configProblems()
