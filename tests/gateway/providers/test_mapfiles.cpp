@@ -94,8 +94,8 @@ class TestMapFiles : public QObject
     RawAnswer mapdata(const QString& search, int webZoom)
     {
         return rawGet(gateway->port(),
-                      "/mapdata?q=" + QUrl::toPercentEncoding(search) +
-                          "&w=640&h=640&zl=" + QByteArray::number(17 - webZoom),
+                      "/mapdata?q=" + QUrl::toPercentEncoding(search) + "&w=640&h=640&t=" +
+                          gateway->pageToken() + "&zl=" + QByteArray::number(17 - webZoom),
                       {}, 10'000);
     }
 
