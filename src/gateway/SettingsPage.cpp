@@ -7,6 +7,7 @@
 #include "Presets.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -29,7 +30,7 @@ const QByteArray& styleSheet()
         "dd{margin:0}fieldset{border:1px solid #c8c8c0;border-radius:4px;margin:0 0 1em;padding:.6em 1em}"
         "fieldset fieldset{border:0;padding:0;margin:.4em 0 .8em}legend{font-weight:bold;padding:0 .3em}"
         ".choice{margin:.35em 0}.about{margin:.1em 0 0 1.8em;font-size:.9em;color:#4a4a4a}"
-        ".field{margin:.5em 0}.field label{display:block;font-weight:bold}"
+        ".files{margin:0 0 .6em 1.8em}.field{margin:.5em 0}.field label{display:block;font-weight:bold}"
         "input[type=text],input[type=password]{font:inherit;width:100%;max-width:28em;padding:.25em;"
         "box-sizing:border-box}"
         "button{font:inherit;padding:.35em 1.2em;margin:.3em .6em .3em 0}"
@@ -68,7 +69,71 @@ bool hasControl(const QString& text)
     return false;
 }
 
-// A provider a person can pick: the demo maps, the user's own addresses, or a known provider.
+// The paths typed in a file field ("/a.mbtiles, ~/b.mbtiles"), each without the scheme a
+// person may have copied from gateway.conf along with it.
+QStringList pathsTyped(const QString& typed, QLatin1String scheme)
+{
+    QStringList paths;
+    const QString prefix = scheme + QLatin1Char(':');
+    for (const QString& item : typed.split(QLatin1Char(','))) {
+        QString path = item.trimmed();
+        if (path.startsWith(prefix, Qt::CaseInsensitive)) {
+            path = path.mid(prefix.size()).trimmed();
+        }
+        if (!path.isEmpty()) {
+            paths << path;
+        }
+    }
+    return paths;
+}
+
+// A setting of files ("mbtiles:/a, mbtiles:/b") as its field shows it, "/a, /b"; empty when the
+// setting is a web address.
+QString pathsShown(const QString& setting, QLatin1String scheme)
+{
+    const QString prefix = scheme + QLatin1Char(':');
+    if (!setting.trimmed().startsWith(prefix, Qt::CaseInsensitive)) {
+        return {};
+    }
+    return pathsTyped(setting, scheme).join(QStringLiteral(", "));
+}
+
+QString filesSetting(const QString& typed, QLatin1String scheme)
+{
+    QStringList items;
+    for (const QString& path : pathsTyped(typed, scheme)) {
+        items << scheme + QLatin1Char(':') + path;
+    }
+    return items.join(QStringLiteral(", "));
+}
+
+// What keeps a file field from being saved: the gateway opens files by their whole path only
+// (~ standing for the home folder), and needs one at least.
+QString filesProblem(const QString& typed, QLatin1String scheme, const QString& what, const QString& example)
+{
+    const QStringList paths = pathsTyped(typed, scheme);
+    if (paths.isEmpty()) {
+        return QStringLiteral("Name at least one %1 by its whole path, such as %2.").arg(what, example);
+    }
+    for (const QString& path : paths) {
+        const bool home = path == QLatin1String("~") || path.startsWith(QLatin1String("~/"));
+        if (!home && QDir::isRelativePath(path)) {
+            return QStringLiteral("The %1 \u201c%2\u201d needs its whole path, such as %3.")
+                .arg(what, path, example);
+        }
+    }
+    return {};
+}
+
+QString textField(const char* id, const QString& label, const QString& value, const QString& hint)
+{
+    return QStringLiteral("<div class=\"field\"><label for=\"%1\">%2</label>"
+                          "<input type=\"text\" id=\"%1\" name=\"%1\" value=\"%3\" spellcheck=\"false\" "
+                          "aria-describedby=\"%1-hint\"><p class=\"hint\" id=\"%1-hint\">%4</p></div>\n")
+        .arg(QLatin1String(id), label, escaped(value), hint);
+}
+
+// A provider a person can pick: the demo maps, map files, the user's own addresses, or a known provider.
 struct Choice
 {
     QString id;
@@ -83,6 +148,11 @@ QList<Choice> choices()
     QList<Choice> out{
         {QStringLiteral("demo"), QStringLiteral("Demo maps"), QStringLiteral("No provider"),
          QStringLiteral("Offline pictures marked as demo maps; no key."), nullptr},
+        {QStringLiteral("mapfiles"), QStringLiteral("Map files on this computer"),
+         QStringLiteral("No provider"),
+         QStringLiteral("Real maps from an MBTiles file and places from a GeoNames dump or a CSV of "
+                        "name,lat,lon; no network, no key."),
+         nullptr},
     };
     for (const Presets::Preset& p : Presets::all()) {
         QString needs = p.needsKey ? QStringLiteral("Needs an %1.")
@@ -110,7 +180,11 @@ QString choiceId(const GatewayConfig& config)
     case GatewayConfig::Source::Static:
         return QStringLiteral("static");
     case GatewayConfig::Source::Tiles:
-        return QStringLiteral("tiles");
+        // Files for both halves is the page's own choice; a mix is edited in the file.
+        return !pathsShown(config.tileUrl, QLatin1String("mbtiles")).isEmpty() &&
+                       !pathsShown(config.geocoderUrl, QLatin1String("gazetteer")).isEmpty()
+                   ? QStringLiteral("mapfiles")
+                   : QStringLiteral("tiles");
     case GatewayConfig::Source::Preset:
         return config.preset;
     }
@@ -165,6 +239,8 @@ struct SettingsPage::Form
     QString style;
     QString server;
     QString country;
+    QString mapFiles;   // paths, with commas between
+    QString placeFiles; // paths, with commas between
     bool marker = true;
     int pictureSize = 640;
     QString place = SettingsPage::defaultPlace();
@@ -272,6 +348,8 @@ SettingsPage::Form SettingsPage::formOf(const GatewayConfig& config) const
     form.style = config.style;
     form.server = config.server;
     form.country = config.country;
+    form.mapFiles = pathsShown(config.tileUrl, QLatin1String("mbtiles"));
+    form.placeFiles = pathsShown(config.geocoderUrl, QLatin1String("gazetteer"));
     form.marker = config.marker;
     form.pictureSize = config.pictureSize;
     return form;
@@ -303,6 +381,8 @@ void SettingsPage::answerPost(HttpExchange* exchange)
     form.style = field("style");
     form.server = field("server");
     form.country = field("country");
+    form.mapFiles = field("map_files");
+    form.placeFiles = field("place_files");
     form.marker = field("marker") == QLatin1String("on");
     form.pictureSize = field("picture_size") == QLatin1String("1280") ? 1280 : 640;
     form.place = field("place");
@@ -323,10 +403,19 @@ void SettingsPage::answerPost(HttpExchange* exchange)
 
     QString problem;
     const QList<std::pair<const char*, const QString*>> texts{
-        {"key", &form.key}, {"style", &form.style}, {"server", &form.server}, {"test place", &form.place}};
+        {"key", &form.key},          {"style", &form.style},        {"server", &form.server},
+        {"test place", &form.place}, {"map files", &form.mapFiles}, {"place files", &form.placeFiles}};
     for (const auto& [name, text] : texts) {
         if (hasControl(*text) || text->size() > 1000) {
             problem = QStringLiteral("The %1 must be one line of text.").arg(QLatin1String(name));
+        }
+    }
+    if (problem.isEmpty() && form.source == QLatin1String("mapfiles")) {
+        problem = filesProblem(form.mapFiles, QLatin1String("mbtiles"), QStringLiteral("map file"),
+                               QStringLiteral("/data/maps/region.mbtiles"));
+        if (problem.isEmpty()) {
+            problem = filesProblem(form.placeFiles, QLatin1String("gazetteer"), QStringLiteral("place file"),
+                                   QStringLiteral("/data/geonames/US.txt"));
         }
     }
     bool known = false;
@@ -375,8 +464,10 @@ QByteArray SettingsPage::changedText(const QByteArray& text, const Form& form) c
     auto optional = [](const QString& value) {
         return value.isEmpty() ? std::nullopt : std::optional(value);
     };
+    const bool mapFiles = form.source == QLatin1String("mapfiles");
     QList<ConfigWriter::Change> changes{
-        {QStringLiteral("gateway"), QStringLiteral("source"), form.source},
+        {QStringLiteral("gateway"), QStringLiteral("source"),
+         mapFiles ? QStringLiteral("tiles") : form.source},
         {QStringLiteral("gateway"), QStringLiteral("style"), optional(form.style)},
         {QStringLiteral("gateway"), QStringLiteral("server"), optional(form.server)},
         {QStringLiteral("gateway"), QStringLiteral("country"), optional(form.country)},
@@ -384,6 +475,12 @@ QByteArray SettingsPage::changedText(const QByteArray& text, const Form& form) c
          form.marker ? QStringLiteral("on") : QStringLiteral("off")},
         {QStringLiteral("gateway"), QStringLiteral("picture_size"), QString::number(form.pictureSize)},
     };
+    if (mapFiles) {
+        changes << ConfigWriter::Change{QStringLiteral("tiles"), QStringLiteral("geocoder"),
+                                        filesSetting(form.placeFiles, QLatin1String("gazetteer"))}
+                << ConfigWriter::Change{QStringLiteral("tiles"), QStringLiteral("tiles"),
+                                        filesSetting(form.mapFiles, QLatin1String("mbtiles"))};
+    }
     // An empty key field keeps the saved key.
     if (!form.key.isEmpty()) {
         changes << ConfigWriter::Change{QStringLiteral("gateway"), QStringLiteral("key"), form.key};
@@ -579,6 +676,17 @@ QByteArray SettingsPage::page(const Form& form, const Shown& shown) const
                            "<p class=\"about\" id=\"about-%1\">%4</p></div>\n")
                 .arg(escaped(c.id), c.id == form.source ? QStringLiteral(" checked") : QString(),
                      escaped(c.name), about);
+        if (c.id == QLatin1String("mapfiles")) {
+            h += QStringLiteral("<div class=\"files\">") +
+                 textField(
+                     "map_files", QStringLiteral("Map files (MBTiles)"), form.mapFiles,
+                     QStringLiteral("Whole paths, such as /data/maps/region.mbtiles; several with commas "
+                                    "between, the first that holds the place draws it.")) +
+                 textField("place_files", QStringLiteral("Place files"), form.placeFiles,
+                           QStringLiteral("GeoNames place or postal-code dumps (US.txt, cities500.txt), or a "
+                                          "CSV of name,lat,lon; whole paths, commas between.")) +
+                 QStringLiteral("</div>\n");
+        }
     }
     h += QStringLiteral("</fieldset></fieldset>\n");
 
@@ -604,10 +712,7 @@ QByteArray SettingsPage::page(const Form& form, const Shown& shown) const
     }
     h += QStringLiteral("</div>\n");
     auto text = [&h](const char* id, const QString& label, const QString& value, const QString& hint) {
-        h += QStringLiteral("<div class=\"field\"><label for=\"%1\">%2</label>"
-                            "<input type=\"text\" id=\"%1\" name=\"%1\" value=\"%3\" spellcheck=\"false\" "
-                            "aria-describedby=\"%1-hint\"><p class=\"hint\" id=\"%1-hint\">%4</p></div>\n")
-                 .arg(QLatin1String(id), label, escaped(value), hint);
+        h += textField(id, label, value, hint);
     };
     text("style", QStringLiteral("Style"), form.style,
          QStringLiteral("The provider's map id or style name; empty for its default."));

@@ -1,4 +1,6 @@
+#include "../providers/MapFileWriter.h"
 #include "Gateway.h"
+#include "ProviderSources.h"
 #include "RawHttp.h"
 
 #include <QFile>
@@ -199,6 +201,76 @@ private slots:
         QVERIFY(!QRegularExpression(QStringLiteral("(src|href)=\"(?!data:|https://)"))
                      .match(QString::fromUtf8(got.body))
                      .hasMatch());
+    }
+
+    // Map files on this computer: a preview drawn from the files the form names, the lines the
+    // gateway reads saved among the user's own, and a file that cannot be used named.
+    void mapFiles()
+    {
+        gateway->setSourceFactory([](const GatewayConfig& c) { return createProviderSource(c); });
+        const QString maps = dir->filePath(QStringLiteral("region.mbtiles"));
+        const QString places = dir->filePath(QStringLiteral("places.csv"));
+        MapFile map;
+        map.zooms = {13};
+        map.area = QRect(4094, 4094, 4, 4); // around 0, 0, where the preview is drawn
+        map.draw = [](int, int, int, int size) {
+            QImage tile(size, size, QImage::Format_RGB32);
+            tile.fill(QColor(30, 140, 90));
+            return tile;
+        };
+        QVERIFY(writeMapFile(maps, map));
+        QFile file(places);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("name,lat,lon\nNulltown,0.001,0.001\n");
+        file.close();
+
+        struct Row
+        {
+            QString mapFiles;
+            QString placeFiles;
+            QByteArray action;
+            QByteArray shows;
+        };
+        const QList<Row> rows{
+            {maps, places, "preview", "<img id=\"preview\" src=\"data:image/png;base64,"},
+            {dir->filePath(QStringLiteral("gone.mbtiles")), places, "preview",
+             "The map file &quot;gone.mbtiles&quot; is not there"},
+            {maps, dir->filePath(QStringLiteral("gone.csv")), "preview",
+             "The place file &quot;gone.csv&quot;"},
+            {QStringLiteral("region.mbtiles"), places, "save", "needs its whole path"},
+            {QString(), places, "save", "Name at least one map file"},
+        };
+        auto post = [this](const QString& mapFiles, const QString& placeFiles, const QByteArray& action) {
+            return send("POST /settings HTTP/1.1\r\nHost: 127.0.0.1:%P%\r\nOrigin: http://127.0.0.1:%P%\r\n"
+                        "Content-Type: application/x-www-form-urlencoded\r\n",
+                        "token=%T%&source=mapfiles&place=Nulltown&marker=on&map_files=" +
+                            QUrl::toPercentEncoding(mapFiles) +
+                            "&place_files=" + QUrl::toPercentEncoding(placeFiles) + "&action=" + action);
+        };
+        for (const Row& row : rows) {
+            const RawAnswer got = post(row.mapFiles, row.placeFiles, row.action);
+            QCOMPARE(got.status(), 200);
+            QVERIFY2(got.body.contains(row.shows), got.body.constData());
+            QCOMPARE(fileText(), UserText);
+        }
+        // The picture is the map file's: its corner is far from the pin and the credits.
+        const QRegularExpressionMatch picture =
+            QRegularExpression(QStringLiteral("base64,([^\"]+)"))
+                .match(QString::fromLatin1(post(maps, places, "preview").body));
+        const QImage image = QImage::fromData(QByteArray::fromBase64(picture.captured(1).toLatin1()));
+        QCOMPARE(image.size(), QSize(640, 640));
+        QCOMPARE(image.pixelColor(10, 10), QColor(30, 140, 90));
+
+        // Saved as the gateway reads it (a path given with its scheme keeps it once), and shown again.
+        QCOMPARE(post(maps, QStringLiteral("gazetteer:") + places, "save").status(), 303);
+        QVERIFY(fileText().startsWith("# mine\n[gateway]\nsource = tiles\n"));
+        QVERIFY(fileText().contains("\n[tiles]\ngeocoder = gazetteer:" + places.toUtf8() +
+                                    "\ntiles = mbtiles:" + maps.toUtf8() + "\n"));
+        const QByteArray page = rawGet(gateway->port(), "/").body;
+        QVERIFY(page.contains("<dd>Map files on this computer</dd>"));
+        QVERIFY(page.contains("value=\"mapfiles\" aria-describedby=\"about-mapfiles\" checked"));
+        QVERIFY(page.contains("name=\"map_files\" value=\"" + maps.toUtf8() + '"'));
+        QVERIFY(page.contains("name=\"place_files\" value=\"" + places.toUtf8() + '"'));
     }
 };
 
