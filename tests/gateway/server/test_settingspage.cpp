@@ -157,7 +157,9 @@ private slots:
         QVERIFY(file.open(QIODevice::Append));
         file.write("[gateway]\nkey = secret-key-xa<cd\n");
         file.close();
-        const RawAnswer got = rawGet(gateway->port(), "/");
+        // Opened from a link on another site, as a user may.
+        const RawAnswer got =
+            rawGet(gateway->port(), "/", "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Dest: document\r\n");
         QCOMPARE(got.status(), 200);
         QVERIFY(!got.body.contains("secret-key"));
         QVERIFY(got.body.contains("ending in \xe2\x80\x9c"
