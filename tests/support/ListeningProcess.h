@@ -21,21 +21,14 @@ public:
     bool isRunning() const { return !m_baseUrl.isEmpty() && m_process.state() == QProcess::Running; }
     QString errorString() const { return m_error; }
     quint16 port() const { return static_cast<quint16>(m_baseUrl.section(QLatin1Char(':'), -1).toUInt()); }
-    // The program's resident size in KiB, as the system counts it; -1 when unknown.
+    // The program's resident size in KiB, as the system counts it; 0 when unknown.
     qint64 residentKiB() const
     {
         QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
-        if (!status.open(QIODevice::ReadOnly)) {
-            return -1;
-        }
-        const QByteArray text = status.readAll();
-        const qsizetype at = text.indexOf("VmRSS:");
-        return at < 0 ? -1
-                      : text.mid(at + 6, text.indexOf('\n', at) - at - 6)
-                            .trimmed()
-                            .split(' ')
-                            .value(0)
-                            .toLongLong();
+        const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+        const qsizetype at = text.indexOf("VmRSS:") + 6;
+        return at < 6 ? 0
+                      : text.mid(at, text.indexOf('\n', at) - at).trimmed().split(' ').value(0).toLongLong();
     }
     // "http://127.0.0.1:PORT", empty when the program did not start.
     QString baseUrl() const { return m_baseUrl; }

@@ -62,16 +62,14 @@ private slots:
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         QVERIFY(gateway.waitForLog(QStringLiteral("configuration %1: demo maps").arg(path)));
 
+        // The place holds an escaped comma, which the log shows as sent.
         const quint16 port = portOf(gateway.baseUrl());
-        const RawAnswer page = rawGet(port, "/maps?q=Londonderry%20UK");
+        const RawAnswer page = rawGet(port, "/maps?q=Londonderry%2C%20UK");
         QCOMPARE(page.status(), 200);
-        const QRegularExpression line(
-            QStringLiteral("<img src=%1(/mapdata\\?q=Londonderry%20UK&w=640&h=640&t=[0-9a-f]{32}) "
-                           "style=\"border:0\">\r\n")
-                .arg(QRegularExpression::escape(gateway.baseUrl())));
-        const QRegularExpressionMatch found = line.match(QString::fromUtf8(page.body));
-        QVERIFY2(found.hasMatch(), page.body.constData());
-        const QByteArray address = found.captured(1).toUtf8();
+        const QByteArray address = pictureAddress(port, "Londonderry%2C%20UK");
+        QVERIFY2(address.startsWith("/mapdata?q=Londonderry%2C%20UK&w=640&h=640&t="), address.constData());
+        QVERIFY(page.body.contains("<img src=" + gateway.baseUrl().toUtf8() + address +
+                                   " style=\"border:0\">\r\n"));
         const RawAnswer picture = rawGet(port, address + "&zl=0");
         QCOMPARE(picture.status(), 200);
         QVERIFY(picture.head.contains("\r\nContent-Type: image/png\r\n"));
@@ -79,44 +77,26 @@ private slots:
         QCOMPARE(image.size(), QSize(640, 640));
         // The demo marking: a dark band along the bottom.
         QVERIFY(qGray(image.pixel(600, 638)) < 90);
-        QVERIFY(gateway.waitForLog(QStringLiteral("GET %1&zl=0 200 \"OK\" %2 bytes ")
-                                       .arg(QString::fromUtf8(address))
-                                       .arg(picture.body.size())));
-
-        // Escapes in the target are logged as sent, and the rest of the line stays right.
-        const QByteArray comma = pictureAddress(port, "Berlin%2C%20Germany") + "&zl=4";
-        QCOMPARE(rawGet(port, comma).status(), 200);
-        const QRegularExpression logged(QStringLiteral("^\\S+ GET %1 200 \"OK\" \\d+ bytes \\d+ ms$")
-                                            .arg(QRegularExpression::escape(QString::fromUtf8(comma))));
+        const QRegularExpression logged(QStringLiteral("^\\S+ GET %1&zl=0 200 \"OK\" %2 bytes \\d+ ms$")
+                                            .arg(QRegularExpression::escape(QString::fromUtf8(address)),
+                                                 QString::number(picture.body.size())));
         QTRY_VERIFY2(!gateway.log().filter(logged).isEmpty(), qPrintable(gateway.log().join(u'\n')));
     }
 
-    void configurationCannotBeMade_data()
-    {
-        QTest::addColumn<QString>("configPath");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("its folder cannot be made")
-            << home.filePath(QStringLiteral("a-file/orrowdale/gateway.conf"))
-            << QStringLiteral("cannot create the folder ") +
-                   home.filePath(QStringLiteral("a-file/orrowdale"));
-        QTest::newRow("a dangling link in its place")
-            << home.filePath(QStringLiteral("dangling.conf")) << QStringLiteral("cannot create ");
-    }
     // Where the configuration file cannot be made, the gateway says so and draws demo maps.
     void configurationCannotBeMade()
     {
-        QFETCH(QString, configPath);
         QFile(home.filePath(QStringLiteral("a-file"))).open(QIODevice::WriteOnly);
         QFile::link(home.filePath(QStringLiteral("nowhere/gateway.conf")),
                     home.filePath(QStringLiteral("dangling.conf")));
-        GatewayProcess gateway({"--config", configPath}, environment());
-        QVERIFY2(gateway.isRunning(), qPrintable(gateway.errorString()));
-        QFETCH(QString, message);
-        QVERIFY(gateway.waitForLog(message));
-        QVERIFY(gateway.waitForLog(QStringLiteral("(using demo maps)")));
-        const quint16 port = portOf(gateway.baseUrl());
-        QCOMPARE(rawGet(port, pictureAddress(port, "x") + "&zl=3").status(), 200);
-        QVERIFY(gateway.isRunning());
+        for (const char* path : {"a-file/orrowdale/gateway.conf", "dangling.conf"}) {
+            GatewayProcess gateway({"--config", home.filePath(QString::fromLatin1(path))}, environment());
+            QVERIFY2(gateway.isRunning(), qPrintable(gateway.errorString()));
+            QVERIFY(gateway.waitForLog(QStringLiteral("cannot create ")));
+            QVERIFY(gateway.waitForLog(QStringLiteral("(using demo maps)")));
+            const quint16 port = portOf(gateway.baseUrl());
+            QCOMPARE(rawGet(port, pictureAddress(port, "x") + "&zl=3").status(), 200);
+        }
     }
 
     // The bounds as shipped, not as a test sets them: 64 header fields, 10 s for a request to
@@ -126,18 +106,16 @@ private slots:
         GatewayProcess gateway({}, environment());
         QVERIFY(gateway.isRunning());
         const quint16 port = portOf(gateway.baseUrl());
-        QByteArray fields;
-        for (int i = 0; i < 63; ++i) {
-            fields += "X-Field-" + QByteArray::number(i) + ": 1\r\n";
-        }
-        QCOMPARE(rawGet(port, "/maps?q=x", fields).status(), 200); // with Host: 64
-        QCOMPARE(rawGet(port, "/maps?q=x", fields + "X-One-More: 1\r\n").status(), 431);
+        QByteArray fields = "X: 1\r\n"; // with Host: 64
+        fields = fields.repeated(63);
+        QCOMPARE(rawGet(port, "/maps?q=x", fields).status(), 200);
+        QCOMPARE(rawGet(port, "/maps?q=x", fields + "X: 1\r\n").status(), 431);
 
-        std::vector<std::unique_ptr<QTcpSocket>> open;
-        for (int i = 0; i < 256; ++i) {
-            open.push_back(std::make_unique<QTcpSocket>());
-            open.back()->connectToHost(QHostAddress::LocalHost, port);
-            QVERIFY(open.back()->waitForConnected(2000));
+        std::vector<std::unique_ptr<QTcpSocket>> open(256);
+        for (auto& socket : open) {
+            socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(socket->waitForConnected(2000));
         }
         QCOMPARE(rawGet(port, "/maps?q=x").reason(), QByteArray("Service Unavailable: too many connections"));
         open.pop_back();

@@ -93,77 +93,47 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("reason");
-        QTest::addColumn<bool>("saved");
-        QTest::addColumn<int>("providerAsked");
         const QByteArray post = "POST /settings HTTP/1.1\r\nHost: 127.0.0.1:%P%\r\n"
                                 "Content-Type: application/x-www-form-urlencoded\r\n";
         const QByteArray own = post + "Origin: http://127.0.0.1:%P%\r\n";
         const QByteArray save = "token=%T%&source=static&key=k-1234567890&marker=on&action=save";
         const QByteArray preview =
-            "token=%T%&source=static&key=k-1234567890&place=Haverhill+MA&action=preview";
-        const QByteArray foreign = "Refused: the settings page answers its own page only";
-        QTest::newRow("own page saves") << own << save << 303 << QByteArray("See Other") << true << 0;
-        QTest::newRow("own page previews, saves nothing")
-            << own << preview << 200 << QByteArray("OK") << false << 1;
+            QByteArray(save).replace("action=save", "place=Haverhill+MA&action=preview");
+        QTest::newRow("own page saves") << own << save << 303 << QByteArray("See Other");
         QTest::newRow("no Origin") << post << save << 403
-                                   << QByteArray("Refused: settings change only from the gateway's own page")
-                                   << false << 0;
-        QTest::newRow("other origin") << post + "Origin: http://attacker.example\r\n"
-                                      << preview << 403 << foreign << false << 0;
-        QTest::newRow("Origin null") << post + "Origin: null\r\n" << save << 403 << foreign << false << 0;
+                                   << QByteArray("Refused: settings change only from the gateway's own page");
+        QTest::newRow("Origin null") << post + "Origin: null\r\n"
+                                     << preview << 403
+                                     << QByteArray("Refused: the settings page answers its own page only");
         QTest::newRow("rebound name")
-            << QByteArray("POST /settings HTTP/1.1\r\nHost: attacker.example:%P%\r\nOrigin: "
-                          "http://attacker.example:%P%\r\n"
-                          "Content-Type: application/x-www-form-urlencoded\r\n")
-            << save << 403
-            << QByteArray("Refused: the settings page answers only requests addressed to 127.0.0.1:%P%")
-            << false << 0;
+            << QByteArray(own).replace("127.0.0.1", "attacker.example") << save << 403
+            << QByteArray("Refused: the settings page answers only requests addressed to 127.0.0.1:%P%");
         QTest::newRow("guessed token")
-            << own << QByteArray(save).replace("%T%", "x") << 403
-            << QByteArray("Refused: the form is out of date; open the settings page again") << false << 0;
-        QTest::newRow("not a form") << QByteArray(own).replace("application/x-www-form-urlencoded",
-                                                               "text/plain")
-                                    << save << 403
-                                    << QByteArray("Refused: the settings page takes its own form only")
-                                    << false << 0;
+            << own << QByteArray(preview).replace("%T%", "x") << 403
+            << QByteArray("Refused: the form is out of date; open the settings page again");
+        QTest::newRow("not a form") << QByteArray(own).replace("x-www-form-urlencoded", "plain") << save
+                                    << 403
+                                    << QByteArray("Refused: the settings page takes its own form only");
         QTest::newRow("a line break in the key")
             << own << QByteArray(save).replace("key=k-1234567890", "key=k%0A%5Bgateway%5D%0Asource%3Ddemo")
-            << 200 << QByteArray("OK") << false << 0;
-        QTest::newRow("page as a part of another site's page")
-            << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1:%P%\r\nSec-Fetch-Site: "
-                          "cross-site\r\nSec-Fetch-Dest: image\r\n")
-            << QByteArray() << 403 << QByteArray("Refused: the settings page is not a part of other pages")
-            << false << 0;
-        QTest::newRow("page from a link elsewhere")
-            << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1:%P%\r\nSec-Fetch-Site: "
-                          "cross-site\r\nSec-Fetch-Dest: document\r\n")
-            << QByteArray() << 200 << QByteArray("OK") << false << 0;
+            << 200 << QByteArray("OK");
     }
     // Only the page's own form, from its own origin, with this process's token, changes the file
-    // or spends the key; everything else is told why not.
+    // or spends the key; everything else is told why not. The browser test saves and previews as
+    // the user does, and tries all three from a page elsewhere.
     void writes()
     {
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, body);
         QFETCH(int, status);
         QFETCH(QByteArray, reason);
-        QFETCH(bool, saved);
-        QFETCH(int, providerAsked);
         const RawAnswer got = send(request, body);
         QCOMPARE(got.status(), status);
         QCOMPARE(got.reason(), reason.replace("%P%", QByteArray::number(gateway->port())));
-        QCOMPARE(fileText() != UserText, saved);
-        QCOMPARE(asked, providerAsked);
-        if (saved) {
-            QVERIFY(fileText().startsWith("# mine\n[gateway]\nsource = static\n"));
-            QVERIFY(fileText().contains("\nkey = k-1234567890\n"));
-            QVERIFY(got.head.contains("\r\nLocation: /?saved\r\n"));
-        }
-        if (status == 200 && request.startsWith("POST")) {
-            QVERIFY(got.body.contains(providerAsked ? "src=\"data:image/png;base64," +
-                                                          QByteArray("PNG-of-the-provider").toBase64()
-                                                    : QByteArray("role=\"alert\"")));
-        }
+        QCOMPARE(fileText() != UserText, status == 303);
+        QCOMPARE(asked, 0);
+        QVERIFY(got.head.contains("\r\nLocation: /?saved\r\n") == (status == 303));
+        QVERIFY(got.body.contains("role=\"alert\"") == (status == 200));
     }
 
     // A style or server saved for one provider is not carried over to another one.
@@ -189,7 +159,9 @@ private slots:
         QVERIFY(file.open(QIODevice::Append));
         file.write("[gateway]\nkey = secret-key-xa<cd\n");
         file.close();
-        const RawAnswer got = rawGet(gateway->port(), "/");
+        // Opened from a link on another site, as a user may.
+        const RawAnswer got =
+            rawGet(gateway->port(), "/", "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Dest: document\r\n");
         QCOMPARE(got.status(), 200);
         QVERIFY(!got.body.contains("secret-key"));
         QVERIFY(got.body.contains("ending in \xe2\x80\x9c"
