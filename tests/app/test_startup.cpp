@@ -208,9 +208,8 @@ private slots:
         QTEST(listed(), "restored");
     }
 
-    // On real files: a saved value that could not be read at start-up is replaced neither by
-    // the start-up nor by the close. The window's locations go beside the saved list, in a list
-    // file the message names.
+    // A saved value that could not be read at start-up is replaced neither by the start-up nor
+    // by the close; the window's locations go beside the list, in a file the message names.
     void unreadableSavedValueIsNotReplaced_data()
     {
         QTest::addColumn<QString>("key");

@@ -100,9 +100,8 @@ private slots:
         QTEST(Reported(fake), "reports");
     }
 
-    // A file at a work file's name that this run did not write never becomes the picture: an
-    // earlier run's bitmap after a failed conversion, or a GIF the user made read-only, which
-    // stays as it is. The statement that would write or convert it says so.
+    // A file at a work file's name that this run did not write (an earlier run's, or one the
+    // user made read-only, which stays) is never converted; the statement that needed it says so.
     void filesNotWrittenForTheLocation_data()
     {
         QTest::addColumn<QString>("existing"); // x_1.<existing>, read-only unless a bitmap

@@ -161,9 +161,8 @@ private slots:
     }
 
     // Values an earlier version kept in the INI file come back unchanged and move to files of
-    // their own; a value's own file is the newer, and the INI value it did not take (one an
-    // older version may have stored since) stays where it is. Once moved, they no longer
-    // depend on the INI file, the organisation's, which another of its programs may hold.
+    // their own; a value's own file is the newer and an INI value not copied stays. Once moved,
+    // they are read even when the INI file (the organisation's, shared) cannot be.
     void earlierValuesAreReadAndMoved_data()
     {
         QTest::addColumn<QString>("inIni");
