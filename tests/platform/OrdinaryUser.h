@@ -2,7 +2,7 @@
 
 // Root ignores file permissions. Under root (as in CI), a test row that starts with
 // `if (RanAsNobody()) return;` runs again as the user nobody (setpriv), from a copy of this
-// program in a folder nobody may enter, and fails if that run fails or skips.
+// program in a folder it may enter, and fails if that run fails or skips.
 
 #include <QtTest>
 
@@ -21,9 +21,10 @@ inline bool RanAsNobody()
         env.insert("HOME", home.path());
         // The leak checker reads its suppressions as nobody too.
         QString lsan = env.value("LSAN_OPTIONS");
-        QFile::copy(lsan.section("suppressions=", 1).section(':', 0, 0), home.filePath("lsan.supp"));
-        env.insert("LSAN_OPTIONS", lsan.replace(QRegularExpression("suppressions=[^:]*"),
-                                                "suppressions=" + home.filePath("lsan.supp")));
+        const auto at = QRegularExpression("(?:^|:)suppressions=([^:]*)").match(lsan);
+        if (at.hasMatch() && QFile::copy(at.captured(1), home.filePath("lsan.supp")))
+            env.insert("LSAN_OPTIONS",
+                       lsan.replace(at.capturedStart(1), at.capturedLength(1), home.filePath("lsan.supp")));
         return env;
     }();
     const QString function = QTest::currentTestFunction(), tag = QTest::currentDataTag();
