@@ -36,15 +36,13 @@ public:
         stored.emplace_back(key, value);
     }
 
-    // Kept as "<key> aside <n>"; the answer names that key.
+    // Kept under "<key> aside", which the answer names.
     QString storeAside(const QString& app, const QString& section, const QString& key,
                        const QString& value) override
     {
-        const QString aside = QStringLiteral("%1 aside %2").arg(key).arg(++asides);
-        store(app, section, aside, value);
-        return aside;
+        store(app, section, key + QStringLiteral(" aside"), value);
+        return key + QStringLiteral(" aside");
     }
-    int asides = 0;
 
     // Our own values, under the program's application and section.
     void set(const QString& key, const QString& value) { values.insert(path(app(), section(), key), value); }
