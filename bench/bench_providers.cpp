@@ -47,7 +47,8 @@ double median(QList<double> values)
 }
 
 // A tile with the detail of a street map (roads, blocks, labels), so PNG has work to do.
-QByteArray busyTile(int seed)
+// palette: as tile servers send them, rather than true colour.
+QByteArray busyTile(int seed, bool palette)
 {
     QRandomGenerator random(seed);
     QImage tile(256, 256, QImage::Format_RGB32);
@@ -68,6 +69,9 @@ QByteArray busyTile(int seed)
         p.drawText(random.bounded(200), random.bounded(250), QStringLiteral("Street %1").arg(i));
     }
     p.end();
+    if (palette) {
+        tile = tile.convertToFormat(QImage::Format_Indexed8);
+    }
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -75,13 +79,16 @@ QByteArray busyTile(int seed)
     return bytes;
 }
 
-void stitching()
+// A place on a tile corner needs 16 tiles, one at a tile's centre 9.
+void stitching(double latitude, double longitude, bool palette, int level)
 {
-    const TileCoverage coverage = tileCoverage(0, 0, 10, 256, QSize(640, 640)); // a corner: 16 tiles
+    const TileCoverage coverage = tileCoverage(latitude, longitude, 10, 256, QSize(640, 640));
     QHash<TileId, QByteArray> encoded;
     int seed = 1;
+    qsizetype tileBytes = 0;
     for (const TileId& id : coverage.tiles) {
-        encoded.insert(id, busyTile(seed++));
+        encoded.insert(id, busyTile(seed++, palette));
+        tileBytes += encoded.value(id).size();
     }
     const QList<TileId> ids = encoded.keys();
     QList<double> decode, stitch, encode, whole, stitchCpu, encodeCpu;
@@ -108,7 +115,7 @@ void stitching()
             stitchTiles(coverage, tiles, QSize(640, 640), QStringLiteral("© Stand-in Tiles"));
         const double t2 = clock.nsecsElapsed() / 1e6;
         const double c2 = threadCpuMs();
-        bytes = encodePng(picture).size();
+        bytes = encodePng(picture, level).size();
         const double t3 = clock.nsecsElapsed() / 1e6;
         stitchCpu << c2 - c1;
         encodeCpu << threadCpuMs() - c2;
@@ -117,7 +124,10 @@ void stitching()
         encode << t3 - t2;
         whole << t3;
     }
-    std::printf("16 encoded tiles of 256 px in, one 640x640 PNG out (median of %d, %d threads):\n", Rounds,
+    std::printf("%lld %s tiles of 256 px (%lld KB each) in, one 640x640 PNG at level %d out (median of %d, "
+                "%d threads):\n",
+                static_cast<long long>(ids.size()), palette ? "palette" : "true-colour",
+                static_cast<long long>(tileBytes / ids.size() / 1024), level, Rounds,
                 QThreadPool::globalInstance()->maxThreadCount());
     std::printf("  %6.2f ms  decode the tiles (in parallel)\n", median(decode));
     std::printf("  %6.2f ms  draw the tiles and the attribution (processor %.2f ms)\n", median(stitch),
@@ -204,7 +214,9 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    stitching();
+    stitching(0, 0, false, 1);
+    stitching(0, 0, true, 0);
+    stitching(-0.1757809, 0.17578125, true, 0);
     ProviderStandIn standIn;
     if (!standIn.listen()) {
         std::printf("the stand-in providers cannot listen\n");

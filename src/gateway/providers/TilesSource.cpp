@@ -40,6 +40,12 @@ public:
     TileCoverage coverage;
     QHash<TileId, QImage> images;
     QHash<TileId, ProviderClient::Result> cachedTiles; // from the disk cache, not yet decoded
+    // Tiles read from a map file, decoded with the drawing on a worker thread; kept decoded under
+    // fileTileKey followed by their zoom/column/row.
+    QList<TileId> fileTileIds;
+    QList<QByteArray> fileTiles;
+    QString fileName;
+    QString fileTileKey;
     int waiting = 0;
     QDateTime expires; // the earliest time one of the answers used goes stale
     void used(const QDateTime& until)
@@ -324,26 +330,76 @@ void TilesSource::tilesReady(Job* job)
         }
         job->cachedTiles.clear();
     }
-    // Drawn and encoded on a worker thread: pictures in flight together use every processor, and
-    // the gateway's thread stays free to answer. The job may be gone by the time it is done.
-    QThreadPool::globalInstance()->start([job = QPointer<Job>(job), coverage = job->coverage,
-                                          images = job->images, size = job->request.size,
-                                          band = attributionBand(job->attribution, job->request.size.width()),
-                                          kept = job->expires.isValid(), pin = m_marker, detail = m_detail] {
-        QImage picture = stitchTilesWithBand(coverage, images, size, band);
-        if (pin) {
-            drawPin(picture, QPoint(picture.width() / 2, picture.height() / 2), detail);
-        }
-        QByteArray png = encodePng(picture, kept ? 1 : 0);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [job, png = std::move(png)] {
-                if (job && !job->finished()) {
-                    static_cast<TilesSource*>(job->parent())->pictureMade(job, png);
+    // Decoded, drawn and encoded on a worker thread: pictures in flight together use every
+    // processor, and the gateway's thread stays free to answer. The job may be gone by the time it
+    // is done.
+    QThreadPool::globalInstance()->start(
+        [job = QPointer<Job>(job), coverage = job->coverage, images = job->images,
+         ids = std::exchange(job->fileTileIds, {}), bodies = std::exchange(job->fileTiles, {}),
+         size = job->request.size, band = attributionBand(job->attribution, job->request.size.width()),
+         kept = job->expires.isValid(), pin = m_marker, detail = m_detail]() mutable {
+            QList<QImage> decoded(ids.size());
+            QList<char> damaged(ids.size(), 0);
+            QImage* out = decoded.data(); // not detached from several threads
+            char* bad = damaged.data();
+            inParallel(ids.size(), [&in = std::as_const(bodies), out, bad](qsizetype i) {
+                if (!in[i].isEmpty()) {
+                    PictureCheck picture = checkPicture(in[i], {}, MaxTile, Reasons::Who::MapProvider, true);
+                    bad[i] = !picture.problem.isEmpty();
+                    out[i] = std::move(picture.image);
+                    // Palette tiles are drawn as 32-bit pixels: converted once here, not again
+                    // for every picture that draws the tile while it is kept.
+                    if (out[i].format() != QImage::Format_RGB32 &&
+                        out[i].format() != QImage::Format_ARGB32_Premultiplied) {
+                        out[i].convertTo(out[i].hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                                  : QImage::Format_RGB32);
+                    }
                 }
-            },
-            Qt::QueuedConnection);
-    });
+            });
+            const qsizetype firstDamaged = damaged.indexOf(1);
+            QByteArray png;
+            if (firstDamaged < 0) {
+                for (qsizetype i = 0; i < ids.size(); ++i) {
+                    images.insert(ids[i], decoded[i]);
+                }
+                QImage picture = stitchTilesWithBand(coverage, images, size, band);
+                if (pin) {
+                    drawPin(picture, QPoint(picture.width() / 2, picture.height() / 2), detail);
+                }
+                png = encodePng(picture, kept ? 1 : 0);
+            }
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [job, png = std::move(png), ids = std::move(ids), decoded = std::move(decoded),
+                 firstDamaged] {
+                    if (!job || job->finished()) {
+                        return;
+                    }
+                    auto* source = static_cast<TilesSource*>(job->parent());
+                    if (firstDamaged >= 0) {
+                        const TileId& id = ids[firstDamaged];
+                        job->finish(MapAnswer::failure(
+                            503, Reasons::toPhrase(
+                                     QStringLiteral("The map file \"%1\" holds a tile that is not a picture "
+                                                    "(zoom %2, column %3, row %4)")
+                                         .arg(job->fileName)
+                                         .arg(id.z)
+                                         .arg(id.x)
+                                         .arg(id.y))));
+                        return;
+                    }
+                    for (qsizetype i = 0; i < ids.size(); ++i) {
+                        if (!decoded[i].isNull()) {
+                            source->m_tileImages.insert(
+                                job->fileTileKey +
+                                    QStringLiteral("%1/%2/%3").arg(ids[i].z).arg(ids[i].x).arg(ids[i].y),
+                                new Kept{{}, decoded[i], {}}, decoded[i].sizeInBytes());
+                        }
+                    }
+                    source->pictureMade(job, png);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 void TilesSource::pictureMade(Job* job, const QByteArray& png)
@@ -424,43 +480,18 @@ void TilesSource::drawFromMapFiles(Job* job, double latitude, double longitude)
     const auto tileKey = [&keyed](const TileId& id) {
         return keyed + QStringLiteral("%1/%2/%3").arg(id.z).arg(id.x).arg(id.y);
     };
-    QList<TileId> ids;
-    QList<QByteArray> encoded;
+    job->fileName = file->fileName();
+    job->fileTileKey = keyed;
     for (const TileId& id : std::as_const(job->coverage.tiles)) {
         if (const Kept* kept = m_tileImages.object(tileKey(id))) {
             job->images.insert(id, kept->tile);
             continue;
         }
-        ids.append(id);
-        encoded.append(file->tile(id, &problem));
+        job->fileTileIds.append(id);
+        job->fileTiles.append(file->tile(id, &problem));
         if (!problem.isEmpty()) {
             job->finish(MapAnswer::failure(503, Reasons::toPhrase(problem)));
             return;
-        }
-    }
-    QList<PictureCheck> decoded(ids.size());
-    PictureCheck* out = decoded.data(); // not detached from several threads
-    inParallel(ids.size(), [&in = std::as_const(encoded), out](qsizetype i) {
-        if (!in[i].isEmpty()) {
-            out[i] = checkPicture(in[i], {}, MaxTile, Reasons::Who::MapProvider, true);
-        }
-    });
-    for (qsizetype i = 0; i < ids.size(); ++i) {
-        if (!decoded[i].problem.isEmpty()) {
-            job->finish(MapAnswer::failure(
-                503,
-                Reasons::toPhrase(QStringLiteral("The map file \"%1\" holds a tile that is not a picture "
-                                                 "(zoom %2, column %3, row %4)")
-                                      .arg(file->fileName())
-                                      .arg(ids[i].z)
-                                      .arg(ids[i].x)
-                                      .arg(ids[i].y))));
-            return;
-        }
-        job->images.insert(ids[i], decoded[i].image);
-        if (!decoded[i].image.isNull()) {
-            m_tileImages.insert(tileKey(ids[i]), new Kept{{}, decoded[i].image, {}},
-                                decoded[i].image.sizeInBytes());
         }
     }
     if (m_attribution.isEmpty()) {
