@@ -59,19 +59,6 @@ QByteArray randomToken()
     return QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex();
 }
 
-// Compared in full whatever the first difference, so that timing tells nothing about the token.
-bool sameToken(const QByteArray& given, const QByteArray& token)
-{
-    if (given.size() != token.size()) {
-        return false;
-    }
-    unsigned char differ = 0;
-    for (qsizetype i = 0; i < token.size(); ++i) {
-        differ |= static_cast<unsigned char>(given[i] ^ token[i]);
-    }
-    return differ == 0;
-}
-
 } // namespace
 
 Gateway::Gateway(const Options& options, QObject* parent)
@@ -116,6 +103,18 @@ QString Gateway::baseUrl() const
 {
     return m_options.baseUrl.isEmpty() ? QStringLiteral("http://127.0.0.1:%1").arg(port())
                                        : m_options.baseUrl;
+}
+
+bool Gateway::sameSecret(const QByteArray& given, const QByteArray& secret)
+{
+    if (given.size() != secret.size()) {
+        return false;
+    }
+    unsigned char differ = 0;
+    for (qsizetype i = 0; i < secret.size(); ++i) {
+        differ |= static_cast<unsigned char>(given[i] ^ secret[i]);
+    }
+    return differ == 0;
 }
 
 int Gateway::webZoom(int zl)
@@ -245,7 +244,7 @@ void Gateway::answerPage(HttpExchange* exchange, const QString& search)
 
 void Gateway::answerImage(HttpExchange* exchange, const QString& search, const QUrlQuery& query)
 {
-    if (!sameToken(query.queryItemValue(QStringLiteral("t")).toLatin1(), m_token)) {
+    if (!sameSecret(query.queryItemValue(QStringLiteral("t")).toLatin1(), m_token)) {
         const QByteArray reason =
             "Refused: ask /maps first; the picture's address on that page holds the token /mapdata needs";
         respond(exchange, HttpAnswer::text(403, reason, reason));

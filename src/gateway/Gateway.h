@@ -72,6 +72,8 @@ public:
 
     // The web-map zoom for the classic zoom level zl: zl 0 is street level (17); clamped to 0..19.
     static int webZoom(int zl);
+    // Compared in full whatever the first difference, so that timing tells nothing about a token.
+    static bool sameSecret(const QByteArray& given, const QByteArray& secret);
 
     // Reads the configuration file again if its text has changed since it was last read, and
     // sets up the source it chooses. Done at each request; at start it logs the choice early.

@@ -211,18 +211,6 @@ QString originOf(const QUrl& url)
     return QStringLiteral("http://") + host + (port == 80 ? QString() : QStringLiteral(":%1").arg(port));
 }
 
-bool sameBytes(const QByteArray& a, const QByteArray& b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    unsigned char diff = 0;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
-    }
-    return diff == 0;
-}
-
 HttpAnswer refused(const QByteArray& reason)
 {
     return HttpAnswer::text(403, "Refused: " + reason, reason);
@@ -370,7 +358,7 @@ void SettingsPage::answerPost(HttpExchange* exchange)
     auto field = [&items](const char* name) {
         return items.queryItemValue(QString::fromLatin1(name), QUrl::FullyDecoded).trimmed();
     };
-    if (!sameBytes(field("token").toLatin1(), m_token)) {
+    if (!Gateway::sameSecret(field("token").toLatin1(), m_token)) {
         m_gateway.respond(exchange, refused("the form is out of date; open the settings page again"));
         return;
     }
