@@ -1,6 +1,7 @@
 // The provider side of the gateway: stitching tiles into a picture, and a picture's time with a
 // warm cache, for the tiles and the static source, against stand-in providers on loopback.
 #include "GatewayConfig.h"
+#include "MapRegion.h"
 #include "Pictures.h"
 #include "ProviderSources.h"
 #include "ProviderStandIn.h"
@@ -44,39 +45,6 @@ double median(QList<double> values)
 {
     std::sort(values.begin(), values.end());
     return values.isEmpty() ? 0 : values[values.size() / 2];
-}
-
-// A tile with the detail of a street map (roads, blocks, labels), so PNG has work to do.
-// palette: as tile servers send them, rather than true colour.
-QByteArray busyTile(int seed, bool palette)
-{
-    QRandomGenerator random(seed);
-    QImage tile(256, 256, QImage::Format_RGB32);
-    tile.fill(QColor(0xf2, 0xef, 0xe9));
-    QPainter p(&tile);
-    p.setRenderHint(QPainter::Antialiasing);
-    for (int i = 0; i < 40; ++i) {
-        p.fillRect(
-            QRect(random.bounded(256), random.bounded(256), 10 + random.bounded(40), 10 + random.bounded(40)),
-            QColor(0xd9, 0xd0, 0xc9));
-    }
-    for (int i = 0; i < 30; ++i) {
-        p.setPen(QPen(i % 5 ? QColor(Qt::white) : QColor(0xf7, 0xfa, 0xbf), 2 + random.bounded(6)));
-        p.drawLine(random.bounded(256), random.bounded(256), random.bounded(256), random.bounded(256));
-    }
-    p.setPen(QColor(0x55, 0x55, 0x55));
-    for (int i = 0; i < 6; ++i) {
-        p.drawText(random.bounded(200), random.bounded(250), QStringLiteral("Street %1").arg(i));
-    }
-    p.end();
-    if (palette) {
-        tile = tile.convertToFormat(QImage::Format_Indexed8);
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    tile.save(&buffer, "png");
-    return bytes;
 }
 
 // A place on a tile corner needs 16 tiles, one at a tile's centre 9.

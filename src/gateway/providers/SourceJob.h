@@ -17,8 +17,9 @@ class SourceJob : public QObject
 {
     Q_OBJECT
 public:
-    SourceJob(QObject* source, QDeadlineTimer deadline, MapSource::Done done)
-        : QObject(source), m_done(std::move(done))
+    SourceJob(QObject* source, const MapRequest& request, QDeadlineTimer deadline, MapSource::Done done)
+        : QObject(source), request(request), providerDeadline(fetchDeadline(deadline)),
+          m_done(std::move(done))
     {
         m_timer.setSingleShot(true);
         m_timer.setTimerType(Qt::PreciseTimer);
@@ -57,6 +58,9 @@ public:
         return QDeadlineTimer(std::max<qint64>(0, deadline.remainingTime() - reserve(deadline).count()),
                               Qt::PreciseTimer);
     }
+
+    MapRequest request;
+    QDeadlineTimer providerDeadline; // what provider requests made for it are given
 
 private:
     MapSource::Done m_done;

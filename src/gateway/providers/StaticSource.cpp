@@ -27,13 +27,7 @@ QUrl StaticSource::pinnedAddress(const QUrl& url) const
 class StaticSource::Job : public SourceJob
 {
 public:
-    Job(StaticSource* source, const MapRequest& request, QDeadlineTimer deadline, Done done)
-        : SourceJob(source, deadline, std::move(done)), request(request),
-          providerDeadline(fetchDeadline(deadline))
-    {
-    }
-    MapRequest request;
-    QDeadlineTimer providerDeadline;
+    using SourceJob::SourceJob;
 };
 
 StaticSource::StaticSource(const GatewayConfig& config, const ProviderClient::Settings& settings,

@@ -28,15 +28,9 @@ const QSize MaxTile(1024, 1024);
 class TilesSource::Job : public SourceJob
 {
 public:
-    Job(TilesSource* source, const MapRequest& request, QDeadlineTimer deadline, Done done)
-        : SourceJob(source, deadline, std::move(done)), request(request),
-          providerDeadline(fetchDeadline(deadline))
-    {
-    }
+    using SourceJob::SourceJob;
 
-    MapRequest request;
     QString attribution;
-    QDeadlineTimer providerDeadline;
     TileCoverage coverage;
     QHash<TileId, QImage> images;
     QHash<TileId, ProviderClient::Result> cachedTiles; // from the disk cache, not yet decoded
