@@ -47,23 +47,20 @@ inline bool writeMapFile(const QString& path, const MapFile& f)
         QSqlQuery q(db);
         const auto exec = [&](const QString& sql) { ok = ok && q.exec(sql); };
         exec(QStringLiteral("CREATE TABLE metadata (name TEXT, value TEXT)"));
-        if (f.mapAndImages) {
-            exec(
-                QStringLiteral("CREATE TABLE map (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, "
-                               "tile_id TEXT)"));
+        // The map/images layout names each tile in map and keeps its picture in images.
+        const QString table = f.mapAndImages ? QStringLiteral("map") : QStringLiteral("tiles");
+        exec(QStringLiteral("CREATE TABLE %1 (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, %2)")
+                 .arg(table,
+                      f.mapAndImages ? QStringLiteral("tile_id TEXT") : QStringLiteral("tile_data BLOB")));
+        if (f.mapAndImages)
             exec(QStringLiteral("CREATE TABLE images (tile_data BLOB, tile_id TEXT)"));
-        } else {
-            exec(QStringLiteral(
-                "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, "
-                "tile_data BLOB)"));
-        }
         const auto meta = [&](const char* key, const QString& value) {
-            if (!value.isEmpty()) {
-                ok = ok && q.prepare(QStringLiteral("INSERT INTO metadata VALUES (?, ?)"));
-                q.addBindValue(QString::fromLatin1(key));
-                q.addBindValue(value);
-                ok = ok && q.exec();
-            }
+            if (value.isEmpty())
+                return;
+            ok = ok && q.prepare(QStringLiteral("INSERT INTO metadata VALUES (?, ?)"));
+            q.addBindValue(QString::fromLatin1(key));
+            q.addBindValue(value);
+            ok = ok && q.exec();
         };
         meta("name", QStringLiteral("test"));
         meta("format", QString::fromLatin1(f.format).toLower());
@@ -77,39 +74,29 @@ inline bool writeMapFile(const QString& path, const MapFile& f)
             const QRect area = f.area.isValid() ? f.area & all : all;
             for (int x = area.left(); x <= area.right(); ++x) {
                 for (int y = area.top(); y <= area.bottom(); ++y) {
-                    if (!f.has(z, x, y)) {
+                    if (!f.has(z, x, y))
                         continue;
-                    }
                     QImage tile(f.tileSize, f.tileSize, QImage::Format_RGB32);
-                    if (f.draw) {
+                    if (f.draw)
                         tile = f.draw(z, x, y, f.tileSize);
-                    } else {
+                    else
                         tile.fill(tileColour(f.marker, z, x, y));
-                    }
                     QByteArray bytes;
                     QBuffer buffer(&bytes);
                     buffer.open(QIODevice::WriteOnly);
                     tile.save(&buffer, f.format.constData());
-                    const int tmsRow = (1 << z) - 1 - y;
                     const QString id = QStringLiteral("%1/%2/%3").arg(z).arg(x).arg(y);
+                    q.prepare(QStringLiteral("INSERT INTO %1 VALUES (?, ?, ?, ?)").arg(table));
+                    for (const QVariant& v : {QVariant(z), QVariant(x), QVariant((1 << z) - 1 - y),
+                                              f.mapAndImages ? QVariant(id) : QVariant(bytes)})
+                        q.addBindValue(v);
+                    ok = ok && q.exec();
                     if (f.mapAndImages) {
-                        q.prepare(QStringLiteral("INSERT INTO map VALUES (?, ?, ?, ?)"));
-                        q.addBindValue(z);
-                        q.addBindValue(x);
-                        q.addBindValue(tmsRow);
-                        q.addBindValue(id);
-                        ok = ok && q.exec();
                         q.prepare(QStringLiteral("INSERT INTO images VALUES (?, ?)"));
                         q.addBindValue(bytes);
                         q.addBindValue(id);
-                    } else {
-                        q.prepare(QStringLiteral("INSERT INTO tiles VALUES (?, ?, ?, ?)"));
-                        q.addBindValue(z);
-                        q.addBindValue(x);
-                        q.addBindValue(tmsRow);
-                        q.addBindValue(bytes);
+                        ok = ok && q.exec();
                     }
-                    ok = ok && q.exec();
                 }
             }
         }

@@ -8,6 +8,7 @@
 #include "gateway/server/RawHttp.h"
 
 #include <QImage>
+#include <QPainter>
 #include <QProcess>
 #include <QSaveFile>
 #include <QSqlDatabase>
@@ -27,19 +28,6 @@ const QColor Background(0xdd, 0xdd, 0xdd);
 // Places every picture below is centred on.
 const QByteArray PlacesCsv = "name,lat,lon\nCentre,0,0\nWest,0,-90\nFar,50,100\nDelta,0,0.5\n";
 
-// One statement on a map file, as another program might change it.
-bool sql(const QString& path, const QString& statement)
-{
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("change"));
-        db.setDatabaseName(path);
-        ok = db.open() && QSqlQuery(db).exec(statement);
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("change"));
-    return ok;
-}
-
 bool write(const QString& path, const QByteArray& bytes)
 {
     QSaveFile f(path);
@@ -51,27 +39,59 @@ bool write(const QString& path, const QByteArray& bytes)
 void damage(const QString& path, const QString& how)
 {
     QFile f(path);
-    if (how == QLatin1String("garbage")) {
+    if (how == QLatin1String("garbage"))
         write(path, QByteArray(5000, 'x'));
-    } else if (how == QLatin1String("cut")) {
+    else if (how == QLatin1String("cut"))
         f.resize(4096);
-    } else if (how == QLatin1String("scribble")) {
+    else if (how == QLatin1String("remove"))
+        QFile::remove(path);
+    else if (how == QLatin1String("scribble")) {
         QVERIFY(f.open(QIODevice::ReadWrite));
         QByteArray all = f.readAll();
         for (qsizetype i = 4096; i < all.size(); ++i)
             all[i] = char((i * 7919) & 0xff);
         f.seek(0);
         f.write(all);
-    } else if (how == QLatin1String("remove")) {
-        QFile::remove(path);
-    } else if (!how.isEmpty()) {
-        QVERIFY(sql(path, how));
+    } else if (!how.isEmpty()) { // an SQL statement, as another program might run it
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("change"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open() && QSqlQuery(db).exec(how));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("change"));
     }
 }
 
+// A picture asked of map files, and which file's tiles of zoom 2 should be in it, drawn how large.
+struct Drawn
+{
+    QList<MapFile> files;
+    QString search;
+    int webZoom = 2, marker = 0, drawnSize = 256;
+    bool attribution = false;
+};
+
+// A picture refused, with the start of the reason given; the file is damaged first.
+struct Refused
+{
+    QString reason;
+    int status = 503;
+    QString damage, search = QStringLiteral("Centre");
+    int webZoom = 2;
+    MapFile file = {};
+};
+
+struct Match
+{
+    QString search, country;
+    double latitude, longitude; // NaN: no place found
+};
+
 } // namespace
 
-Q_DECLARE_METATYPE(MapFile)
+Q_DECLARE_METATYPE(Drawn)
+Q_DECLARE_METATYPE(Refused)
+Q_DECLARE_METATYPE(Match)
 
 class TestMapFiles : public QObject
 {
@@ -80,7 +100,7 @@ class TestMapFiles : public QObject
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<Gateway> gateway;
 
-    void configure(const QStringList& mapFiles, const QByteArray& more = {})
+    void configure(const QStringList& mapFiles)
     {
         QStringList tiles;
         for (const QString& name : mapFiles)
@@ -88,8 +108,9 @@ class TestMapFiles : public QObject
         QVERIFY(write(dir->filePath(QStringLiteral("gateway.conf")),
                       "[gateway]\nsource = tiles\n[tiles]\ngeocoder = gazetteer:" +
                           dir->filePath(QStringLiteral("places.csv")).toUtf8() +
-                          "\ntiles = " + tiles.join(QStringLiteral(", ")).toUtf8() + "\n" + more +
-                          "[limits]\ncache_dir = " + dir->filePath(QStringLiteral("cache")).toUtf8() + "\n"));
+                          "\ntiles = " + tiles.join(QStringLiteral(", ")).toUtf8() +
+                          "\n[limits]\ncache_dir = " + dir->filePath(QStringLiteral("cache")).toUtf8() +
+                          "\n"));
     }
     RawAnswer mapdata(const QString& search, int webZoom)
     {
@@ -123,52 +144,32 @@ private slots:
 
 void TestMapFiles::drawn_data()
 {
-    QTest::addColumn<QList<MapFile>>("files");
-    QTest::addColumn<QString>("search");
-    QTest::addColumn<int>("webZoom");
-    QTest::addColumn<int>("marker");    // which file drew it
-    QTest::addColumn<int>("tileZoom");  // the tiles drawn
-    QTest::addColumn<int>("drawnSize"); // and how large each is drawn
-    QTest::addColumn<bool>("attribution");
-
-    MapFile plain;
+    QTest::addColumn<Drawn>("c");
+    MapFile plain, views, large, shallow, west, world, credited;
     plain.has = [](int, int x, int y) { return !(x == 1 && y == 2); }; // one missing: background
-    QTest::newRow("256, rows flipped, a tile missing")
-        << QList{plain} << "Centre" << 2 << 0 << 2 << 256 << false;
-    MapFile views = plain;
+    views = credited = plain;
     views.mapAndImages = true;
-    QTest::newRow("map and images instead of tiles")
-        << QList{views} << "Centre" << 2 << 0 << 2 << 256 << false;
-    MapFile large;
     large.tileSize = 512;
-    QTest::newRow("512 tiles, one zoom lower") << QList{large} << "Centre" << 3 << 0 << 2 << 512 << false;
-    MapFile shallow;
     shallow.zooms = {1, 2};
-    QTest::newRow("two levels closer: scaled up")
-        << QList{shallow} << "Centre" << 4 << 0 << 2 << 1024 << false;
-    QTest::newRow("three levels closer") << QList{shallow} << "Delta" << 5 << 0 << 2 << 2048 << false;
-    MapFile west;
     west.bounds = QStringLiteral("-180,-85,-1,85");
-    MapFile world;
     world.marker = 1;
-    QTest::newRow("first file that covers it") << QList{west, world} << "West" << 2 << 0 << 2 << 256 << false;
-    QTest::newRow("the next when the first does not")
-        << QList{west, world} << "Centre" << 2 << 1 << 2 << 256 << false;
-    MapFile credited = plain;
     credited.attribution = QStringLiteral("Map tiles: Test Survey, data: Test County");
-    QTest::newRow("the file's attribution") << QList{credited} << "Centre" << 2 << 0 << 2 << 256 << true;
+    QTest::newRow("256, rows flipped, a tile missing") << Drawn{{plain}, "Centre"};
+    QTest::newRow("map and images instead of tiles") << Drawn{{views}, "Centre"};
+    QTest::newRow("512 tiles, one zoom lower") << Drawn{{large}, "Centre", 3, 0, 512};
+    QTest::newRow("two levels closer: scaled up") << Drawn{{shallow}, "Centre", 4, 0, 1024};
+    QTest::newRow("three levels closer") << Drawn{{shallow}, "Delta", 5, 0, 2048};
+    QTest::newRow("first file that covers it") << Drawn{{west, world}, "West"};
+    QTest::newRow("the next when the first does not") << Drawn{{west, world}, "Centre", 2, 1};
+    QTest::newRow("the file's attribution") << Drawn{{credited}, "Centre", 2, 0, 256, true};
 }
 
 // Sampled all over the picture, each pixel has the colour of the tile that should be under it.
 void TestMapFiles::drawn()
 {
-    QFETCH(QList<MapFile>, files);
-    QFETCH(QString, search);
-    QFETCH(int, webZoom);
-    QFETCH(int, marker);
-    QFETCH(int, tileZoom);
-    QFETCH(int, drawnSize);
-    QFETCH(bool, attribution);
+    QFETCH(Drawn, c);
+    const auto& [files, search, webZoom, marker, drawnSize, attribution] = c;
+    const int tileZoom = 2;
     QStringList names;
     for (const MapFile& f : files) {
         names << QStringLiteral("map%1.mbtiles").arg(names.size());
@@ -196,11 +197,9 @@ void TestMapFiles::drawn()
             const int tx = int(wx / drawnSize), ty = int(wy / drawnSize);
             const QColor want =
                 used.has(tileZoom, tx, ty) ? tileColour(used.marker, tileZoom, tx, ty) : Background;
+            const QString at = QStringLiteral("at %1,%2: ").arg(px).arg(py);
             QVERIFY2(picture.pixelColor(px, py) == want,
-                     qPrintable(QStringLiteral("at %1,%2: %3 where %4 was wanted")
-                                    .arg(px)
-                                    .arg(py)
-                                    .arg(picture.pixelColor(px, py).name(), want.name())));
+                     qPrintable(at + picture.pixelColor(px, py).name() + " where wanted " + want.name()));
             ++checked;
         }
     }
@@ -214,55 +213,35 @@ void TestMapFiles::drawn()
 
 void TestMapFiles::refused_data()
 {
-    QTest::addColumn<MapFile>("file");
-    QTest::addColumn<QString>("damage");
-    QTest::addColumn<QString>("search");
-    QTest::addColumn<int>("webZoom");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("reason");
-
-    MapFile bounded;
+    QTest::addColumn<Refused>("c");
+    const QString map = QStringLiteral("The map file \"map.mbtiles\" ");
+    MapFile bounded, eastern;
     bounded.bounds = QStringLiteral("-20,-20,20,20");
-    QTest::newRow("outside the bounds")
-        << bounded << ""
-        << "Far" << 2 << 404 << "The map file \"map.mbtiles\" holds no map of \"Far\"";
-    MapFile eastern;
     eastern.has = [](int, int x, int) { return x >= 2; };
+    QTest::newRow("outside the bounds")
+        << Refused{map + "holds no map of \"Far\"", 404, "", "Far", 2, bounded};
     QTest::newRow("bounds from the tiles when the file names none")
-        << eastern << ""
-        << "West" << 2 << 404 << "The map file \"map.mbtiles\" holds no map of \"West\"";
-    MapFile shallow;
+        << Refused{map + "holds no map of \"West\"", 404, "", "West", 2, eastern};
     QTest::newRow("four levels closer")
-        << shallow << ""
-        << "Centre" << 6 << 404 << "The map file \"map.mbtiles\" has no map at zoom 6; its closest is zoom 2";
+        << Refused{map + "has no map at zoom 6; its closest is zoom 2", 404, "", "Centre", 6};
     QTest::newRow("farther out than it goes")
-        << shallow << ""
-        << "Centre" << 1 << 404
-        << "The map file \"map.mbtiles\" has no map at zoom 1; its farthest is zoom 2";
-    QTest::newRow("no place") << shallow << ""
-                              << "Xyzzy" << 2 << 404 << "No place found for \"Xyzzy\" in \"places.csv\"";
-    const auto damaged = [&](const char* name, const char* how, const char* reason) {
-        QTest::newRow(name) << shallow << QString::fromLatin1(how) << "Centre" << 2 << 503
-                            << QStringLiteral("The map file \"map.mbtiles\" %1").arg(QLatin1String(reason));
-    };
-    damaged("not SQLite", "garbage", "is not an MBTiles map file");
-    damaged("cut short", "cut", "");
-    damaged("pages overwritten", "scribble", "");
-    damaged("SQLite without tiles", "DROP TABLE tiles", "is not an MBTiles map file: it has no tiles");
-    damaged("tiles that are not pictures", "UPDATE tiles SET tile_data = 'not a picture'",
-            "holds tiles that are not pictures");
-    damaged("no file there", "remove", "is not there");
+        << Refused{map + "has no map at zoom 1; its farthest is zoom 2", 404, "", "Centre", 1};
+    QTest::newRow("no place") << Refused{"No place found for \"Xyzzy\" in \"places.csv\"", 404, "", "Xyzzy"};
+    QTest::newRow("not SQLite") << Refused{map + "is not an MBTiles map file", 503, "garbage"};
+    QTest::newRow("cut short") << Refused{map, 503, "cut"};
+    QTest::newRow("pages overwritten") << Refused{map, 503, "scribble"};
+    QTest::newRow("SQLite without tiles")
+        << Refused{map + "is not an MBTiles map file: it has no tiles", 503, "DROP TABLE tiles"};
+    QTest::newRow("tiles that are not pictures") << Refused{map + "holds tiles that are not pictures", 503,
+                                                            "UPDATE tiles SET tile_data = 'not a picture'"};
+    QTest::newRow("no file there") << Refused{map + "is not there", 503, "remove"};
 }
 
 // What cannot be drawn is answered with a reason naming the file or the search; nothing hangs.
 void TestMapFiles::refused()
 {
-    QFETCH(MapFile, file);
-    QFETCH(QString, damage);
-    QFETCH(QString, search);
-    QFETCH(int, webZoom);
-    QFETCH(int, status);
-    QFETCH(QString, reason);
+    QFETCH(Refused, c);
+    const auto& [reason, status, damage, search, webZoom, file] = c;
     const QString path = dir->filePath(QStringLiteral("map.mbtiles"));
     QVERIFY(writeMapFile(path, file));
     ::damage(path, damage);
@@ -280,16 +259,12 @@ void TestMapFiles::fileMadeByGdal()
         QSKIP("gdal_translate is not installed (scripts/setup installs it)");
     QImage source(200, 200, QImage::Format_RGB32);
     source.fill(Qt::blue);
-    for (int y = 0; y < 200; ++y)
-        for (int x = 0; x < 100; ++x)
-            source.setPixelColor(x, y, Qt::red);
+    QPainter(&source).fillRect(0, 0, 100, 200, Qt::red);
     QVERIFY(source.save(dir->filePath(QStringLiteral("halves.png"))));
     QProcess run;
-    run.start(gdal,
-              {QStringLiteral("-q"), QStringLiteral("-of"), QStringLiteral("MBTILES"),
-               QStringLiteral("-a_srs"), QStringLiteral("EPSG:4326"), QStringLiteral("-a_ullr"),
-               QStringLiteral("-10"), QStringLiteral("10"), QStringLiteral("10"), QStringLiteral("-10"),
-               dir->filePath(QStringLiteral("halves.png")), dir->filePath(QStringLiteral("gdal.mbtiles"))});
+    run.start(gdal, QStringLiteral("-q -of MBTILES -a_srs EPSG:4326 -a_ullr -10 10 10 -10").split(u' ')
+                        << dir->filePath(QStringLiteral("halves.png"))
+                        << dir->filePath(QStringLiteral("gdal.mbtiles")));
     QVERIFY(run.waitForFinished(60'000));
     QVERIFY2(run.exitCode() == 0, run.readAllStandardError().constData());
     configure({QStringLiteral("gdal.mbtiles")});
@@ -307,57 +282,33 @@ void TestMapFiles::fileMadeByGdal()
 
 void TestMapFiles::matching_data()
 {
-    QTest::addColumn<QString>("search");
-    QTest::addColumn<QString>("country");
-    QTest::addColumn<double>("latitude"); // NaN: no place found
-    QTest::addColumn<double>("longitude");
+    QTest::addColumn<Match>("c");
     const double none = std::nan("");
-
-    QTest::newRow("name and division code") << "Haverhill MA"
-                                            << "" << 42.7762 << -71.0773;
-    QTest::newRow("with a comma") << "Haverhill, ENG"
-                                  << "" << 52.0823 << 0.4388;
-    QTest::newRow("name and country; UK is GB") << "Londonderry UK"
-                                                << "" << 54.9966 << -7.3086;
-    QTest::newRow("name, division and country") << "Londonderry NH USA"
-                                                << "" << 42.8651 << -71.374;
-    QTest::newRow("bare name: most populous") << "Haverhill"
-                                              << "" << 42.7762 << -71.0773;
-    QTest::newRow("bare name: the country setting first") << "haverhill"
-                                                          << "GB" << 52.0823 << 0.4388;
-    QTest::newRow("case and accents") << "ZURICH"
-                                      << "" << 47.3667 << 8.55;
+    QTest::newRow("name and division code") << Match{"Haverhill MA", "", 42.7762, -71.0773};
+    QTest::newRow("with a comma") << Match{"Haverhill, ENG", "", 52.0823, 0.4388};
+    QTest::newRow("name and country; UK is GB") << Match{"Londonderry UK", "", 54.9966, -7.3086};
+    QTest::newRow("name, division and country") << Match{"Londonderry NH USA", "", 42.8651, -71.374};
+    QTest::newRow("bare name: most populous") << Match{"Haverhill", "", 42.7762, -71.0773};
+    QTest::newRow("bare name: the country setting first") << Match{"haverhill", "GB", 52.0823, 0.4388};
+    QTest::newRow("case and accents") << Match{"ZURICH", "", 47.3667, 8.55};
     QTest::newRow("accents typed, none in the file")
-        << QStringLiteral("S\u00e3o Paulo") << "" << -23.5475 << -46.6361;
-    QTest::newRow("postal code") << "01830"
-                                 << "US" << 42.7856 << -71.0733;
-    QTest::newRow("postal code, the country setting picks") << "01830"
-                                                            << "FI" << 60.3 << 24.9;
-    QTest::newRow("postal code and a country word") << "01830 FI"
-                                                    << "US" << 60.3 << 24.9;
-    QTest::newRow("postal code alone: the first") << "01830"
-                                                  << "" << 42.7856 << -71.0733;
-    QTest::newRow("CSV with a header") << "Old Mill"
-                                       << "" << 51.5 << -0.1;
-    QTest::newRow("CSV name in quotes") << "Smith, Jones & Co"
-                                        << "" << 40.0 << -75.0;
-    QTest::newRow("CSV without a header") << "blue pond"
-                                          << "" << 10.0 << 20.0;
-    QTest::newRow("a header is no place") << "name"
-                                          << "" << none << none;
-    QTest::newRow("wrong division") << "Haverhill NH"
-                                    << "" << none << none;
-    QTest::newRow("unknown") << "Xyzzy"
-                             << "" << none << none;
+        << Match{QStringLiteral("S\u00e3o Paulo"), "", -23.5475, -46.6361};
+    QTest::newRow("postal code") << Match{"01830", "US", 42.7856, -71.0733};
+    QTest::newRow("postal code, the country setting picks") << Match{"01830", "FI", 60.3, 24.9};
+    QTest::newRow("postal code and a country word") << Match{"01830 FI", "US", 60.3, 24.9};
+    QTest::newRow("postal code alone: the first") << Match{"01830", "", 42.7856, -71.0733};
+    QTest::newRow("CSV with a header") << Match{"Old Mill", "", 51.5, -0.1};
+    QTest::newRow("CSV name in quotes") << Match{"Smith, Jones & Co", "", 40.0, -75.0};
+    QTest::newRow("CSV without a header") << Match{"blue pond", "", 10.0, 20.0};
+    QTest::newRow("a header is no place") << Match{"name", "", none, none};
+    QTest::newRow("wrong division") << Match{"Haverhill NH", "", none, none};
+    QTest::newRow("unknown") << Match{"Xyzzy", "", none, none};
 }
 
 // Each matching rule, over one file of each kind.
 void TestMapFiles::matching()
 {
-    QFETCH(QString, search);
-    QFETCH(QString, country);
-    QFETCH(double, latitude);
-    QFETCH(double, longitude);
+    QFETCH(Match, c);
     const auto place = [](const char* name, const char* ascii, double lat, double lon, const char* cc,
                           const char* admin1, int population) {
         return QByteArray("1\t") + name + '\t' + ascii + "\t\t" + QByteArray::number(lat) + '\t' +
@@ -384,10 +335,11 @@ void TestMapFiles::matching()
         files << GazetteerIndex::read(dir->filePath(QLatin1String(name)), &problem);
         QVERIFY2(files.last(), qPrintable(problem));
     }
-    const GazetteerMatch match = lookUpPlace(files, search, country);
-    QCOMPARE(match.found, !std::isnan(latitude));
+    const GazetteerMatch match = lookUpPlace(files, c.search, c.country);
+    QCOMPARE(match.found, !std::isnan(c.latitude));
     if (match.found) {
-        QVERIFY2(std::abs(match.latitude - latitude) < 1e-4 && std::abs(match.longitude - longitude) < 1e-4,
+        QVERIFY2(std::abs(match.latitude - c.latitude) < 1e-4 &&
+                     std::abs(match.longitude - c.longitude) < 1e-4,
                  qPrintable(match.which));
     }
 }
