@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 #include "platform/PlatformError.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -11,9 +12,8 @@
 namespace {
 
 // The format the file's first bytes announce, among those we decode; empty for anything else.
-QByteArray SniffFormat(QFile& file)
+QByteArray SniffFormat(const QByteArray& head)
 {
-    const QByteArray head = file.peek(8);
     if (head.startsWith("GIF87a") || head.startsWith("GIF89a"))
         return "gif";
     if (head.startsWith("\x89PNG\r\n\x1a\n"))
@@ -75,20 +75,28 @@ QImage Decode(const QString& path, const QList<QByteArray>& accepted)
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
         throw PlatformError(
             QStringLiteral("Cannot open the image file \"%1\": %2").arg(ShownPath(path), file.errorString()));
-    if (file.size() == 0)
+    // Read in one piece: the decoders ask for a line at a time, each a call into the system.
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw PlatformError(
+            QStringLiteral("Cannot read the image file \"%1\": %2").arg(ShownPath(path), file.errorString()));
+    if (bytes.isEmpty())
         throw PlatformError(QStringLiteral("The image file \"%1\" is empty").arg(ShownPath(path)));
-    const QByteArray format = SniffFormat(file);
+    const QByteArray format = SniffFormat(bytes);
     if (!accepted.contains(format))
         throw PlatformError(
             QStringLiteral("The file \"%1\" is not a %2 image").arg(ShownPath(path), FormatNames(accepted)));
 
-    if (format == "gif" && !IsCompleteGif(file.peek(file.size())))
+    if (format == "gif" && !IsCompleteGif(bytes))
         throw PlatformError(
             QStringLiteral("The GIF image \"%1\" is cut short: part of its picture or its end "
                            "mark is missing")
                 .arg(ShownPath(path)));
 
-    QImageReader reader(&file, format);
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
     reader.setAutoDetectImageFormat(false);
     // A header can promise any size; refuse what Qt would refuse to allocate before decoding.
     const QSize size = reader.size();
@@ -107,6 +115,27 @@ QImage Decode(const QString& path, const QList<QByteArray>& accepted)
     return image;
 }
 
+// Encoded in memory and written in one piece, for the same reason as the reading.
+QByteArray Encode(const QImage& image, const QByteArray& format, int quality, const QString& path)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(quality);
+    if (!writer.write(image))
+        throw PlatformError(
+            QStringLiteral("Cannot write \"%1\": %2").arg(ShownPath(path), writer.errorString()));
+    return bytes;
+}
+
+void WriteEncoded(QIODevice& file, const QString& path, const QByteArray& bytes)
+{
+    if (file.write(bytes) != bytes.size())
+        throw PlatformError(
+            QStringLiteral("Cannot write \"%1\": %2").arg(ShownPath(path), file.errorString()));
+}
+
 } // namespace
 
 void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString& bitmapPath)
@@ -114,10 +143,7 @@ void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString& bitm
     const QImage image = Decode(sourcePath, {"gif", "png", "jpeg", "bmp"});
     // The bitmap is a work file: whole or absent, but not worth a wait for the disk.
     WriteWholeFile(bitmapPath, ReplacingFile::Kind::Work, [&](QIODevice& file) {
-        QImageWriter writer(&file, "bmp");
-        if (!writer.write(image))
-            throw PlatformError(
-                QStringLiteral("Cannot write \"%1\": %2").arg(ShownPath(bitmapPath), writer.errorString()));
+        WriteEncoded(file, bitmapPath, Encode(image, "bmp", -1, bitmapPath));
     });
 }
 
@@ -126,10 +152,6 @@ void QtImageFormat::bitmapToJpeg(const QString& bitmapPath, const QString& jpegP
     const QImage image = Decode(bitmapPath, {"bmp"});
     // The result: whole or absent, on disk before it takes its name.
     WriteWholeFile(jpegPath, ReplacingFile::Kind::Result, [&](QIODevice& file) {
-        QImageWriter writer(&file, "jpeg");
-        writer.setQuality(quality);
-        if (!writer.write(image))
-            throw PlatformError(
-                QStringLiteral("Cannot write \"%1\": %2").arg(ShownPath(jpegPath), writer.errorString()));
+        WriteEncoded(file, jpegPath, Encode(image, "jpeg", quality, jpegPath));
     });
 }
