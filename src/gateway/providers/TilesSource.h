@@ -11,7 +11,9 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class Gazetteer;
@@ -47,7 +49,23 @@ private:
     bool tooManyTiles(Job* job);
     void drawFromMapFiles(Job* job, double latitude, double longitude);
     void tilesReady(Job* job);
-    void pictureMade(Job* job, const QByteArray& png);
+    // Pictures to keep are packed on worker threads after their answer has gone; the source
+    // waits for them when it goes, so none made is lost to a restart.
+    struct Packing
+    {
+        struct Packed
+        {
+            QString key;
+            QUrl address;
+            QByteArray png;
+            QDateTime expires;
+        };
+        std::mutex mutex;
+        std::condition_variable changed;
+        int running = 0;
+        std::vector<Packed> done;
+    };
+    void keepPacked();
     QUrl pictureAddress(const MapRequest& request) const;
 
     QString m_geocoder;
@@ -73,5 +91,6 @@ private:
         QDateTime expires;
     };
     QCache<QString, Kept> m_pictures{32 << 20};
+    std::shared_ptr<Packing> m_packing = std::make_shared<Packing>();
     QCache<QString, Kept> m_tileImages{64 << 20};
 };

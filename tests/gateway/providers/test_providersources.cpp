@@ -328,7 +328,8 @@ void TestProviderSources::repeatedSearchCallsNoProvider()
             s = make(config(source));
         const Rendered r = render(*s, search);
         QCOMPARE(r.answer.status, 200);
-        QCOMPARE(r.answer.body, first);
+        // The same pixels; the copy kept may be packed tighter than the first answer.
+        QCOMPARE(QImage::fromData(r.answer.body), QImage::fromData(first));
     }
     QCOMPARE(m_standIn->requests().size(), cached ? asked : 3 * asked);
     QVERIFY(!everythingIn(m_cache->path()).contains(Key.toLatin1()));
@@ -388,7 +389,7 @@ void TestProviderSources::finishedPictureOutlivesARestart()
     QCOMPARE(r.answer.status, 200);
     QCOMPARE(!m_standIn->requests().isEmpty(), asksProvider);
     const bool samePicture = attribution == config(QStringLiteral("tiles")).attribution && zoom == 12;
-    QCOMPARE(r.answer.body == first, samePicture);
+    QCOMPARE(QImage::fromData(r.answer.body) == QImage::fromData(first), samePicture);
     if (zoom == 12) {
         // The same tiles, drawn in the same places: the attribution aside, the same pixels.
         const QImage before = QImage::fromData(first);
