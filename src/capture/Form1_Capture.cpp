@@ -134,6 +134,24 @@ QByteArray FetchImage(Network& network, const QString& search, const QString& re
     }
 }
 
+template <typename LocationAt>
+void ExpectNext(Network& network, const QString& baseUrl, const QByteArray& pattern, const QString& zoomText,
+                std::optional<int> next, LocationAt locationAt) noexcept
+{
+    if (!next)
+        return;
+    try {
+        const QString zoom = QStringLiteral("&zl=") + QString::number(ZoomNumber(zoomText) - 1);
+        network.expect(PageRequestUrl(baseUrl, TrimSpaces(locationAt(*next))),
+                       [pattern, zoom](const QByteArray& page) {
+                           const QString reference = TrimTrailingSpaces(LastImageReference(page, pattern));
+                           return reference.isEmpty() ? QString() : reference + zoom;
+                       });
+    } catch (...) {
+        // no hint, then: the next location is fetched when its turn comes
+    }
+}
+
 } // namespace
 
 void Form1::PushButton17_Click()
@@ -274,6 +292,13 @@ void Form1::PushButton17_Click()
             if (!stem.isEmpty())
                 jpgPath = stem + QStringLiteral("jpg");
         });
+
+        // While this picture is converted, the next location's page and picture may be on their
+        // way. Only a hint: nothing of it is reported, and a list or zoom changed meanwhile only
+        // means the next fetches go out as usual.
+        ExpectNext(Inet1, m_mapBaseUrl, pattern, Text2->text(),
+                   i < last && i < m_locations->count() ? std::optional(i + 1) : std::nullopt,
+                   [this](int at) { return m_locations->locationAt(at); });
 
         // The image as it came, then the two conversions.
         // A file that stands at a work file's name but was not written for this location (left

@@ -2,6 +2,7 @@
 
 #include "platform/PlatformError.h"
 
+#include <QBuffer>
 #include <QIODevice>
 
 #include <cstring>
@@ -98,4 +99,29 @@ QString CutImageReference(QByteArrayView line, qsizetype start, qsizetype styleA
         throw PlatformError(QStringLiteral("The map page has \"style=\" too close to its image address to "
                                            "cut the address out"));
     return QString::fromLatin1(line.sliced(start, length));
+}
+
+QString LastImageReference(const QByteArray& page, const QByteArray& pattern)
+{
+    QByteArray text = page;
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::ReadOnly);
+    PageLines lines(buffer);
+    QString reference;
+    try {
+        while (!lines.atEnd()) {
+            const QByteArrayView line = lines.next();
+            const qsizetype p = FindPattern(line, pattern);
+            if (p < 0)
+                continue;
+            try {
+                reference = CutImageReference(line, p + 8, FindStyle(line, p + 8));
+            } catch (const PlatformError&) {
+                // a line without its "style=" leaves the address found before
+            }
+        }
+    } catch (const PlatformError&) {
+        return {};
+    }
+    return reference;
 }

@@ -48,3 +48,8 @@ qsizetype FindStyle(QByteArrayView line, qsizetype from);
 // that separates the attributes is left out). Throws PlatformError when that span is negative,
 // which includes a line without "style=" (styleAt -1).
 QString CutImageReference(QByteArrayView line, qsizetype start, qsizetype styleAt);
+
+// The image address of the whole page as a scan line by line leaves it: the cut of the last line
+// that holds the pattern and a "style=" after it; empty when there is none or the page can't be
+// read.
+QString LastImageReference(const QByteArray& page, const QByteArray& pattern);

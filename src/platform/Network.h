@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // A failed fetch. Its description names the address; its reason alone says what went wrong
 // (an HTTP error keeps its status and reason phrase), for a caller that names the fetch itself.
 class FetchError : public PlatformError
@@ -35,4 +37,14 @@ public:
 
     // Fetches url into memory. Throws FetchError when the fetch fails.
     virtual QByteArray openUrl(const QString& url) = 0;
+
+    // Says that url is fetched next, and then the address next makes of its body (none when it
+    // makes an empty one). Both may be fetched ahead in the background; the next fetches of
+    // exactly those addresses, in that order, then get what came, failures included. A fetch of
+    // anything else drops them. next runs on another thread: it may use only what it holds.
+    virtual void expect(const QString& url, std::function<QString(const QByteArray&)> next)
+    {
+        Q_UNUSED(url);
+        Q_UNUSED(next);
+    }
 };

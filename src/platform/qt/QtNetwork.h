@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QNetworkAccessManager;
 
@@ -30,13 +31,24 @@ public:
 
     void downloadToFile(const QString& url, const QString& path) override;
     QByteArray openUrl(const QString& url) override;
+    void expect(const QString& url, std::function<QString(const QByteArray&)> next) override;
 
 private:
+    struct Ahead;
+    struct Fetched
+    {
+        QByteArray body;
+        QString failure; // the reason, when the fetch failed
+    };
+
     // Fetches url and hands the body to sink piece by piece; sink may throw PlatformError.
     // Throws PlatformError when the fetch fails.
     void fetch(const QString& url, const std::function<void(const QByteArray&)>& sink);
+    // What was fetched ahead for url, once it is there; nothing when url was not expected next.
+    std::optional<Fetched> takeAhead(const QString& url);
 
     std::unique_ptr<QNetworkAccessManager> m_manager;
+    std::unique_ptr<Ahead> m_ahead;
     std::chrono::milliseconds m_idleTimeout = DefaultIdleTimeout;
     std::chrono::milliseconds m_deadline = DefaultDeadline;
     qint64 m_sizeCap = DefaultSizeCap;
