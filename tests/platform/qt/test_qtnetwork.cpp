@@ -4,6 +4,7 @@
 #include "BuildConfig.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -19,6 +20,7 @@ class TestQtNetwork : public QObject
 
     QTcpServer server;
     QByteArray lastRequest;
+    QStringList asked; // every target, in the order the requests came
     QtNetwork network;
     QTemporaryDir dir;
 
@@ -47,7 +49,9 @@ private slots:
             while (QTcpSocket* socket = server.nextPendingConnection())
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                     lastRequest = socket->readAll();
-                    answer(socket, lastRequest.mid(4, lastRequest.indexOf(' ', 4) - 4));
+                    const QByteArray target = lastRequest.mid(4, lastRequest.indexOf(' ', 4) - 4);
+                    asked << QString::fromLatin1(target);
+                    answer(socket, target.split('?').constFirst());
                 });
         });
         network.setIdleTimeout(300ms);
@@ -106,6 +110,56 @@ private slots:
         QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{"target"});
         QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+
+    // A page and the picture it names, fetched ahead: taken by the next fetches of exactly those
+    // addresses, failures included; anything else asked first drops them.
+    void fetchesAhead_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("image");       // what the page makes
+        QTest::addColumn<QStringList>("fetched"); // then, in turn
+        QTest::addColumn<QStringList>("asked");   // of the server, in all
+        const QString page = QStringLiteral("/hops/0?page"), image = QStringLiteral("/hops/0?image");
+        QTest::newRow("page, then picture")
+            << page << image << QStringList{page, image} << QStringList{page, image};
+        QTest::newRow("no picture address")
+            << page << QString() << QStringList{page, image} << QStringList{page, image};
+        QTest::newRow("another address first") << page << image << QStringList{"/hops/0?other", page}
+                                               << QStringList{page, image, "/hops/0?other", page};
+        QTest::newRow("another picture address")
+            << page << image << QStringList{page, "/hops/0?zoom"} << QStringList{page, image, "/hops/0?zoom"};
+        QTest::newRow("a failure, as in turn")
+            << "/half" << image << QStringList{"/half"} << QStringList{"/half"};
+        QTest::newRow("gone before it ended") << "/half" << image << QStringList{} << QStringList{"/half"};
+    }
+    void fetchesAhead()
+    {
+        QFETCH(QString, page);
+        QFETCH(QString, image);
+        QFETCH(QStringList, fetched);
+        asked.clear();
+        QElapsedTimer gone;
+        {
+            QtNetwork ahead;
+            // Long enough that only a fetch given up ends the last row's in time.
+            ahead.setIdleTimeout(fetched.isEmpty() ? 10s : 300ms);
+            ahead.expect(url(page.toLatin1()),
+                         [next = image.isEmpty() ? QString() : url(image.toLatin1())](
+                             const QByteArray& body) { return body == "arrived" ? next : QString(); });
+            QTRY_COMPARE(asked.size(), page == u"/half" || image.isEmpty() ? 1 : 2);
+            for (const QString& target : fetched) {
+                try {
+                    QCOMPARE(ahead.openUrl(url(target.toLatin1())), QByteArray("arrived"));
+                } catch (const PlatformError& e) {
+                    QVERIFY2(e.description().contains(u"no answer came for 0.3 seconds"),
+                             qPrintable(e.description()));
+                }
+            }
+            gone.start();
+        }
+        QVERIFY2(gone.elapsed() < 3000, qPrintable(QString::number(gone.elapsed())));
+        QTEST(asked, "asked");
     }
 };
 
