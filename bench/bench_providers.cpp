@@ -69,9 +69,9 @@ void stitching(double latitude, double longitude, bool palette)
         QList<QImage> images(ids.size());
         QImage* out = images.data();
         inParallel(ids.size(), [&](qsizetype i) {
-            out[i] = checkPicture(encoded.value(ids[i]), "image/png", QSize(1024, 1024),
-                                  Reasons::Who::MapProvider, true)
-                         .image;
+            out[i] = asDrawn(checkPicture(encoded.value(ids[i]), "image/png", QSize(1024, 1024),
+                                          Reasons::Who::MapProvider, true)
+                                 .image);
         });
         QHash<TileId, QImage> tiles;
         for (qsizetype i = 0; i < ids.size(); ++i) {

@@ -88,6 +88,15 @@ QImage attributionBand(const QString& attribution, int width)
     return band;
 }
 
+QImage asDrawn(QImage tile)
+{
+    if (!tile.isNull() && tile.format() != QImage::Format_RGB32 &&
+        tile.format() != QImage::Format_ARGB32_Premultiplied) {
+        tile.convertTo(tile.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    }
+    return tile;
+}
+
 QImage stitchTiles(const TileCoverage& coverage, const QHash<TileId, QImage>& tiles, QSize size,
                    const QString& attribution)
 {

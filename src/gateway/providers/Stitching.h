@@ -22,6 +22,10 @@ QImage stitchTilesWithBand(const TileCoverage& coverage, const QHash<TileId, QIm
 // wide; null for no attribution. Kept once made. Only on the GUI thread (fonts).
 QImage attributionBand(const QString& attribution, int width);
 
+// A decoded tile in the 32-bit pixels pictures are drawn in. Palette and grey tiles are converted
+// once, as they are decoded, on every processor, rather than for each picture that draws them.
+QImage asDrawn(QImage tile);
+
 // The picture as an RGB PNG, favouring speed over size; empty when it cannot be written.
 // Compressed at zlib's fastest level, or not at all (level 0) for a picture nobody keeps: over
 // loopback the larger answer costs less than compressing it.

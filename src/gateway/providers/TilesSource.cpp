@@ -263,7 +263,7 @@ void TilesSource::placeFound(Job* job, double latitude, double longitude)
         // A tile is decoded once: while it is checked on arrival, or when it comes from the cache.
         const auto check = [job, tile](const QByteArray& body, const QByteArray& type) {
             PictureCheck picture = checkPicture(body, type, MaxTile, Reasons::Who::MapProvider, true);
-            job->images.insert(tile, picture.image);
+            job->images.insert(tile, asDrawn(picture.image));
             return picture.problem;
         };
         m_client->fetch(
@@ -292,7 +292,7 @@ void TilesSource::placeFound(Job* job, double latitude, double longitude)
                         job->finish(MapAnswer::failure(502, Reasons::toPhrase(picture.problem)));
                         return;
                     }
-                    job->images.insert(tile, picture.image);
+                    job->images.insert(tile, asDrawn(picture.image));
                 }
                 const QImage image = job->images.value(tile);
                 job->used(result.expires);
@@ -317,6 +317,7 @@ void TilesSource::tilesReady(Job* job)
         PictureCheck* out = decoded.data(); // not detached from several threads
         inParallel(ids.size(), [&in = std::as_const(kept), out](qsizetype i) {
             out[i] = checkPicture(in[i]->body, in[i]->contentType, MaxTile, Reasons::Who::MapProvider, true);
+            out[i].image = asDrawn(std::move(out[i].image));
         });
         for (qsizetype i = 0; i < ids.size(); ++i) {
             if (!decoded[i].problem.isEmpty()) {
@@ -352,14 +353,7 @@ void TilesSource::tilesReady(Job* job)
                 if (!in[i].isEmpty()) {
                     PictureCheck picture = checkPicture(in[i], {}, MaxTile, Reasons::Who::MapProvider, true);
                     bad[i] = !picture.problem.isEmpty();
-                    out[i] = std::move(picture.image);
-                    // Palette tiles are drawn as 32-bit pixels: converted once here, not again
-                    // for every picture that draws the tile while it is kept.
-                    if (out[i].format() != QImage::Format_RGB32 &&
-                        out[i].format() != QImage::Format_ARGB32_Premultiplied) {
-                        out[i].convertTo(out[i].hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                                  : QImage::Format_RGB32);
-                    }
+                    out[i] = asDrawn(std::move(picture.image));
                 }
             });
             const qsizetype firstDamaged = damaged.indexOf(1);
