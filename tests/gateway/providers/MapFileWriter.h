@@ -52,8 +52,13 @@ inline bool writeMapFile(const QString& path, const MapFile& f)
         exec(QStringLiteral("CREATE TABLE %1 (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, %2)")
                  .arg(table,
                       f.mapAndImages ? QStringLiteral("tile_id TEXT") : QStringLiteral("tile_data BLOB")));
-        if (f.mapAndImages)
+        // Indexed as the tools that make map files index them.
+        exec(QStringLiteral("CREATE UNIQUE INDEX %1_index ON %1 (zoom_level, tile_column, tile_row)")
+                 .arg(table));
+        if (f.mapAndImages) {
             exec(QStringLiteral("CREATE TABLE images (tile_data BLOB, tile_id TEXT)"));
+            exec(QStringLiteral("CREATE UNIQUE INDEX images_id ON images (tile_id)"));
+        }
         const auto meta = [&](const char* key, const QString& value) {
             if (value.isEmpty())
                 return;
