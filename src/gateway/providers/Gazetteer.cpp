@@ -328,13 +328,11 @@ std::shared_ptr<const GazetteerIndex> GazetteerIndex::read(const QString& path, 
     return index;
 }
 
-void GazetteerIndex::forEach(const QByteArray& folded, const std::function<void(const Place&)>& visit) const
+std::pair<std::vector<GazetteerIndex::Key>::const_iterator, std::vector<GazetteerIndex::Key>::const_iterator>
+GazetteerIndex::keysOf(const QByteArray& folded) const
 {
-    const auto [from, to] = std::equal_range(m_keys.begin(), m_keys.end(), Key{hashOf(folded), 0},
-                                             [](const Key& a, const Key& b) { return a.hash < b.hash; });
-    for (auto it = from; it != to; ++it) {
-        visit(m_places[it->place]);
-    }
+    return std::equal_range(m_keys.cbegin(), m_keys.cend(), Key{hashOf(folded), 0},
+                            [](const Key& a, const Key& b) { return a.hash < b.hash; });
 }
 
 GazetteerMatch lookUpPlace(const QList<std::shared_ptr<const GazetteerIndex>>& files, const QString& search,
