@@ -67,8 +67,41 @@ QString FormatNames(const QList<QByteArray>& formats)
     return names.join(QStringLiteral(" or "));
 }
 
-// Reads the image at path, accepting only the given formats.
-QImage Decode(const QString& path, const QList<QByteArray>& accepted)
+quint32 LittleEndian32(const QByteArray& bytes, qsizetype at)
+{
+    return quint32(uchar(bytes[at])) | quint32(uchar(bytes[at + 1])) << 8 |
+           quint32(uchar(bytes[at + 2])) << 16 | quint32(uchar(bytes[at + 3])) << 24;
+}
+
+// The pixels of a plain 24-bit bitmap (the kind the conversion before writes: an information
+// header of 40 bytes, rows from the bottom up, no compression) as 24-bit RGB lines, the ones
+// the JPEG writer takes: a copy and a swap of whole lines, where Qt's reader goes pixel by
+// pixel and the JPEG writer then again. Null for any other bitmap, which Qt reads.
+QImage Plain24BitPixels(const QByteArray& bytes)
+{
+    if (bytes.size() < 54 || LittleEndian32(bytes, 14) != 40)
+        return {};
+    const qint64 offset = LittleEndian32(bytes, 10);
+    const qint64 width = qint32(LittleEndian32(bytes, 18));
+    const qint64 height = qint32(LittleEndian32(bytes, 22));
+    const quint32 planesAndBits = LittleEndian32(bytes, 26); // 1 plane, 24 bits a pixel
+    const quint32 compression = LittleEndian32(bytes, 30);
+    const qint64 stride = (width * 3 + 3) & ~qint64(3);
+    if (planesAndBits != (24u << 16 | 1u) || compression != 0 || width <= 0 || height <= 0 || width > 65535 ||
+        height > 65535 || offset < 54 || offset + stride * height > bytes.size() ||
+        width * height * 4 > qint64(QImageReader::allocationLimit()) * 1024 * 1024)
+        return {};
+    // Stored blue first: read as red first, then swapped.
+    const QImage stored(reinterpret_cast<const uchar*>(bytes.constData() + offset), int(width), int(height),
+                        stride, QImage::Format_RGB888);
+    QImage image = stored.mirrored();
+    image.rgbSwap();
+    return image;
+}
+
+// Reads the image at path, accepting only the given formats. A plain 24-bit bitmap comes as
+// 24-bit RGB when lines24 is set.
+QImage Decode(const QString& path, const QList<QByteArray>& accepted, bool lines24 = false)
 {
     CheckPath(path, QStringLiteral("Cannot open the image file"));
     QFile file(path);
@@ -92,6 +125,10 @@ QImage Decode(const QString& path, const QList<QByteArray>& accepted)
             QStringLiteral("The GIF image \"%1\" is cut short: part of its picture or its end "
                            "mark is missing")
                 .arg(ShownPath(path)));
+
+    if (format == "bmp" && lines24)
+        if (QImage lines = Plain24BitPixels(bytes); !lines.isNull())
+            return lines;
 
     QBuffer buffer;
     buffer.setData(bytes);
@@ -149,7 +186,7 @@ void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString& bitm
 
 void QtImageFormat::bitmapToJpeg(const QString& bitmapPath, const QString& jpegPath, int quality)
 {
-    QImage image = Decode(bitmapPath, {"bmp"});
+    QImage image = Decode(bitmapPath, {"bmp"}, true);
     // Qt's JPEG writer takes 24-bit lines as they are and copies every other kind line by line:
     // one conversion of the whole picture beforehand saves a fifth of the time, with the same bytes.
     if (image.format() == QImage::Format_RGB32)

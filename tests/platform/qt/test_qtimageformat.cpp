@@ -62,6 +62,13 @@ private slots:
         const QByteArray png = Encoded("png");
         QTest::newRow("png") << png << "";
         QTest::newRow("bmp") << Encoded("bmp") << "";
+        // Bitmap lines padded to four bytes, and an 8-bit bitmap, on their way to the JPG.
+        QImage odd(63, 47, QImage::Format_RGB32);
+        for (int y = 0; y < odd.height(); ++y)
+            for (int x = 0; x < odd.width(); ++x)
+                odd.setPixel(x, y, qRgb(x * 4, y * 5, (x * y) % 256));
+        QTest::newRow("odd width") << Encoded("png", -1, odd) << "";
+        QTest::newRow("palette") << Encoded("png", -1, odd.convertToFormat(QImage::Format_Indexed8)) << "";
         QTest::newRow("another format Qt reads") << Encoded("ppm") << "is not a GIF or PNG";
         QTest::newRow("truncated png") << png.left(png.size() / 2) << "Cannot read the image";
         QTest::newRow("gif header only") << TinyGif.left(13) << "is cut short";
