@@ -2,6 +2,7 @@
 // conversions, removals) for a 640 x 640 GIF, timed side by side with ImageMagick's
 // `convert in.gif -quality 85 out.jpg` on the same image. Then the scan alone on pages of one
 // long line without any carriage return, to show its time grows with the page, not faster.
+#include "Clocks.h"
 #include "capture/FileHelpers.h"
 #include "capture/PageScan.h"
 #include "platform/qt/QtImageFormat.h"
@@ -17,12 +18,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <cstdio>
-#include <vector>
-
-#include <sys/resource.h>
-#include <time.h>
 
 namespace {
 
@@ -82,29 +78,6 @@ QString Scan(QIODevice& page, const QByteArray& pattern)
     return reference;
 }
 
-// Processor time, in ms, of this process and of the children that have ended: on a shared
-// machine, the wall clock also counts the time others had the processor.
-double OwnCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
-}
-
-double ChildrenCpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    const auto ms = [](const timeval& v) { return double(v.tv_sec) * 1000.0 + double(v.tv_usec) / 1000.0; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -136,11 +109,11 @@ int main(int argc, char* argv[])
     QtImageFormat images;
     const QString pagePath = dir.filePath(QStringLiteral("map.html"));
     const QString stem = dir.filePath(QStringLiteral("Haverhill MA_5."));
-    std::vector<double> ours, oursCpu;
-    std::vector<double> theirs, theirsCpu;
+    QList<double> ours, oursCpu;
+    QList<double> theirs, theirsCpu;
     QElapsedTimer t;
     for (int round = 0; round < Rounds; ++round) {
-        double cpu = OwnCpuMs();
+        double cpu = bench::cpuMs();
         t.start();
         RemoveFile(window, pagePath);
         WriteFile(pagePath, page);
@@ -156,24 +129,24 @@ int main(int argc, char* argv[])
         RemoveFile(window, stem + QStringLiteral("gif"));
         RemoveFile(window, stem + QStringLiteral("bmp"));
         ours.push_back(t.nsecsElapsed() / 1e6);
-        oursCpu.push_back(OwnCpuMs() - cpu);
-        cpu = ChildrenCpuMs();
+        oursCpu.push_back(bench::cpuMs() - cpu);
+        cpu = bench::childrenCpuMs();
 
         t.start();
         if (QProcess::execute(convert, {gif, QStringLiteral("-quality"), QStringLiteral("85"),
                                         dir.filePath(QStringLiteral("out.jpg"))}) != 0)
             qFatal("convert failed");
         theirs.push_back(t.nsecsElapsed() / 1e6);
-        theirsCpu.push_back(ChildrenCpuMs() - cpu);
+        theirsCpu.push_back(bench::childrenCpuMs() - cpu);
     }
-    const double a = Median(ours);
-    const double b = Median(theirs);
+    const double a = bench::median(ours);
+    const double b = bench::median(theirs);
     std::printf("one location, 640x640 GIF, 1 MB page (median of %d):\n", Rounds);
     std::printf("  Orrowdale local work   %8.2f ms\n", a);
     std::printf("  convert -quality 85    %8.2f ms  (%s)\n", b, qPrintable(convert));
     std::printf("  ratio                  %8.2f  (target <= 0.50)\n", a / b);
-    std::printf("  processor time         %8.2f ms against %.2f ms: %.2f\n", Median(oursCpu),
-                Median(theirsCpu), Median(oursCpu) / Median(theirsCpu));
+    std::printf("  processor time         %8.2f ms against %.2f ms: %.2f\n", bench::median(oursCpu),
+                bench::median(theirsCpu), bench::median(oursCpu) / bench::median(theirsCpu));
 
     std::printf("scan of a page without carriage returns:\n");
     for (int megabytes : {10, 100}) {

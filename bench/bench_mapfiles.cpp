@@ -1,6 +1,7 @@
 // Map files and place files on this computer: a picture from an MBTiles file with the file in
 // the OS cache and out of it, pictures in flight together against one at a time, and a place
 // file of a million lines read and searched.
+#include "Clocks.h"
 #include "GatewayConfig.h"
 #include "Gazetteer.h"
 #include "MapRegion.h"
@@ -16,10 +17,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <fcntl.h>
 #include <iterator>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -27,26 +26,9 @@ namespace {
 constexpr int Zoom = 13;
 constexpr int Pictures = 100;
 
-// Processor time of the calling thread, in ms: on a shared, busy machine the wall clock also
-// counts the time others had the processor.
-double threadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
-}
-
-// Processor time of the whole process, in ms.
-double cpuMs()
-{
-    return 1000.0 * double(std::clock()) / CLOCKS_PER_SEC;
-}
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values[values.size() / 2];
-}
+using bench::cpuMs;
+using bench::median;
+using bench::threadCpuMs;
 
 // Resident memory of this process now and at its peak, in MB.
 std::pair<double, double> residentMb()

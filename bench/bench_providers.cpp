@@ -1,5 +1,6 @@
 // The provider side of the gateway: stitching tiles into a picture, and a picture's time with a
 // warm cache, for the tiles and the static source, against stand-in providers on loopback.
+#include "Clocks.h"
 #include "GatewayConfig.h"
 #include "MapRegion.h"
 #include "Pictures.h"
@@ -19,33 +20,14 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
-#include <time.h>
 
 namespace {
 
 constexpr int Rounds = 60;
 
-// Processor time of the whole process, in ms: on a shared, busy machine the wall clock also
-// counts the time others had the processor.
-double cpuMs()
-{
-    return 1000.0 * double(std::clock()) / CLOCKS_PER_SEC;
-}
-
-// Processor time of the calling thread, in ms.
-double threadCpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
-}
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values[values.size() / 2];
-}
+using bench::cpuMs;
+using bench::median;
+using bench::threadCpuMs;
 
 // A place on a tile corner needs 16 tiles, one at a tile's centre 9.
 void stitching(double latitude, double longitude, bool palette)
