@@ -1,7 +1,6 @@
 #include "DemoSource.h"
 #include "Gateway.h"
 #include "RawHttp.h"
-#include "capture/PageScan.h"
 
 #include <QImage>
 #include <QSaveFile>
@@ -139,9 +138,6 @@ private slots:
         const QByteArray line = "<img src=" + address + " style=\"border:0\">";
         QVERIFY2(page.body.split('\r').contains("\n" + line), page.body.constData());
         QCOMPARE(page.body.count("img src="), 1);
-        // The program cuts out exactly that address, token and all.
-        const qsizetype start = FindPattern(line, ImageReferencePattern(QString::fromUtf8(base))) + 8;
-        QCOMPARE(CutImageReference(line, start, FindStyle(line, start)), QString::fromUtf8(address));
         QCOMPARE(gateway->pageToken().size(), 32);
         QVERIFY(!page.body.contains("<b>\"")); // the title is escaped
         QCOMPARE(script.requests.size(), 0);

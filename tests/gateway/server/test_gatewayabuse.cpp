@@ -1,6 +1,7 @@
-// The built gateway as an attacker or a careless neighbour meets it, with the stand-in providers
-// behind it: clients that never read, web pages elsewhere, providers that redirect badly, and a
-// cache folder that holds other people's files.
+// The built gateway as a careless neighbour meets it, with the stand-in providers behind it:
+// providers that redirect badly, a cache folder that holds other people's files, and requests
+// waiting behind one the provider does not answer. (Clients that never read are the HTTP
+// server's test and bench_gatewaystall; pages elsewhere the gateway's and the browser test.)
 #include "ProviderClient.h"
 #include "ProviderStandIn.h"
 #include "RawHttp.h"
@@ -66,21 +67,6 @@ private slots:
         QVERIFY2(gateway->isRunning(), qPrintable(gateway->errorString()));
     }
 
-    // A page elsewhere can make the browser ask for a picture, with or without a token it guessed:
-    // neither reaches the provider. The program, which read the page, is answered.
-    void crossSiteImage()
-    {
-        const QString asked = QStringLiteral("/staticmap?center=Haverhill");
-        const int before = providerRequests(asked);
-        const QByteArray image = "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Dest: image\r\n"
-                                 "Referer: http://attacker.example/\r\n";
-        QCOMPARE(rawGet(gateway->port(), "/mapdata?q=Haverhill%20MA&w=640&h=640&zl=4", image).status(), 403);
-        QCOMPARE(picture("Haverhill MA", image).status(), 403);
-        QCOMPARE(providerRequests(asked), before);
-        QCOMPARE(picture("Haverhill MA").status(), 200);
-        QCOMPARE(providerRequests(asked), before + 1);
-    }
-
     void redirects_data()
     {
         QTest::addColumn<QByteArray>("fault");
@@ -89,7 +75,6 @@ private slots:
         QTest::addColumn<int>("asked"); // how often the provider was asked, all hops together
         const QByteArray tooMany = "The map provider redirected too many times";
         const QByteArray unsafe = "The map provider redirected to an address that is not safe to follow";
-        QTest::newRow("2 hops") << QByteArray("redirect-2") << 200 << QByteArray("OK") << 3;
         QTest::newRow("5 hops") << QByteArray("redirect-5") << 200 << QByteArray("OK") << 6;
         QTest::newRow("6 hops") << QByteArray("redirect-6") << 502 << tooMany << 6;
         QTest::newRow("loop") << QByteArray("redirect-loop") << 502 << tooMany << 1;
@@ -144,34 +129,6 @@ private slots:
         }
         QVERIFY2(kept > 0 && kept <= 1 << 20, qPrintable(QString::number(kept)));
         writeConfig(providers->baseUrl());
-    }
-
-    // Clients that ask for a big picture and never read it: memory stays flat, and others are
-    // answered meanwhile. (bench_gatewaystall does this with 260 clients, and past the bound.)
-    void clientsThatDoNotRead()
-    {
-        const quint16 port = gateway->port();
-        const QByteArray address = pictureAddress(port, "fault-noise-7000%20stalled") + "&zl=4";
-        QCOMPARE(rawGet(port, address, {}, 25'000).status(), 200); // now in the cache
-        std::vector<std::unique_ptr<QTcpSocket>> stalled(40);
-        for (auto& socket : stalled) {
-            socket = std::make_unique<QTcpSocket>();
-            socket->setReadBufferSize(1);
-            socket->connectToHost(QHostAddress::LocalHost, port);
-            QVERIFY(socket->waitForConnected(2000));
-            socket->write("GET " + address + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
-                          "\r\n\r\n");
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(gateway->log().filter(QStringLiteral("noise-7000%20stalled")).size() >= 42,
-                                 20'000);
-        const qint64 kib = gateway->residentKiB();
-        qInfo("gateway resident size with 40 clients not reading 7 MB: %lld MiB", kib / 1024);
-#if !defined(__SANITIZE_ADDRESS__) // the sanitizer's quarantine keeps what was freed
-        QVERIFY2(kib > 0 && kib < 150 * 1024, qPrintable(QString::number(kib)));
-#endif
-        const RawAnswer fresh = rawGet(port, "/maps?q=fresh");
-        QCOMPARE(fresh.status(), 200);
-        QVERIFY2(fresh.ms < 1000, qPrintable(QString::number(fresh.ms)));
     }
 
     // Requests waiting behind one the provider does not answer are told what held them up, not

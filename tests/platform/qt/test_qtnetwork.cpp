@@ -127,8 +127,6 @@ private slots:
             << page << QString() << QStringList{page, image} << QStringList{page, image};
         QTest::newRow("another address first") << page << image << QStringList{"/hops/0?other", page}
                                                << QStringList{page, image, "/hops/0?other", page};
-        QTest::newRow("another picture address")
-            << page << image << QStringList{page, "/hops/0?zoom"} << QStringList{page, image, "/hops/0?zoom"};
         QTest::newRow("a failure, as in turn")
             << "/half" << image << QStringList{"/half"} << QStringList{"/half"};
         QTest::newRow("gone before it ended") << "/half" << image << QStringList{} << QStringList{"/half"};
