@@ -63,21 +63,6 @@ void WriteFile(const QString& path, const QByteArray& bytes)
         qFatal("cannot write %s", qPrintable(path));
 }
 
-QString Scan(QIODevice& page, const QByteArray& pattern)
-{
-    QString reference;
-    PageLines lines(page);
-    while (!lines.atEnd()) {
-        const QByteArrayView line = lines.next();
-        qsizetype p = FindPattern(line, pattern);
-        if (p < 0)
-            continue;
-        p += 8;
-        reference = CutImageReference(line, p, FindStyle(line, p));
-    }
-    return reference;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -119,7 +104,7 @@ int main(int argc, char* argv[])
         WriteFile(pagePath, page);
         QFile pageFile(pagePath);
         pageFile.open(QIODevice::ReadOnly);
-        if (Scan(pageFile, pattern).isEmpty())
+        if (LastImageReference(pageFile, pattern).isEmpty())
             qFatal("no reference found");
         pageFile.close();
         WriteFile(stem + QStringLiteral("gif"), image);
@@ -157,7 +142,7 @@ int main(int argc, char* argv[])
         QBuffer buffer(&flat);
         buffer.open(QIODevice::ReadOnly);
         t.start();
-        if (Scan(buffer, pattern).isEmpty())
+        if (LastImageReference(buffer, pattern).isEmpty())
             qFatal("no reference found");
         const double ms = t.nsecsElapsed() / 1e6;
         std::printf("  %4d MB  %8.1f ms  %7.0f MB/s\n", megabytes, ms, megabytes / (ms / 1000));

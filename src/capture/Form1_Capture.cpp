@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/Network.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -143,8 +144,10 @@ void ExpectNext(Network& network, const QString& baseUrl, const QByteArray& patt
     try {
         const QString zoom = QStringLiteral("&zl=") + QString::number(ZoomNumber(zoomText) - 1);
         network.expect(PageRequestUrl(baseUrl, TrimSpaces(locationAt(*next))),
-                       [pattern, zoom](const QByteArray& page) {
-                           const QString reference = TrimTrailingSpaces(LastImageReference(page, pattern));
+                       [pattern, zoom](QByteArray page) {
+                           QBuffer buffer(&page);
+                           buffer.open(QIODevice::ReadOnly);
+                           const QString reference = TrimTrailingSpaces(LastImageReference(buffer, pattern));
                            return reference.isEmpty() ? QString() : reference + zoom;
                        });
     } catch (...) {

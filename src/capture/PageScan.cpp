@@ -2,7 +2,6 @@
 
 #include "platform/PlatformError.h"
 
-#include <QBuffer>
 #include <QIODevice>
 
 #include <cstring>
@@ -101,12 +100,9 @@ QString CutImageReference(QByteArrayView line, qsizetype start, qsizetype styleA
     return QString::fromLatin1(line.sliced(start, length));
 }
 
-QString LastImageReference(const QByteArray& page, const QByteArray& pattern)
+QString LastImageReference(QIODevice& page, const QByteArray& pattern)
 {
-    QByteArray text = page;
-    QBuffer buffer(&text);
-    buffer.open(QIODevice::ReadOnly);
-    PageLines lines(buffer);
+    PageLines lines(page);
     QString reference;
     try {
         while (!lines.atEnd()) {

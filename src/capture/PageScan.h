@@ -52,4 +52,4 @@ QString CutImageReference(QByteArrayView line, qsizetype start, qsizetype styleA
 // The image address of the whole page as a scan line by line leaves it: the cut of the last line
 // that holds the pattern and a "style=" after it; empty when there is none or the page can't be
 // read.
-QString LastImageReference(const QByteArray& page, const QByteArray& pattern);
+QString LastImageReference(QIODevice& page, const QByteArray& pattern);
