@@ -9,6 +9,10 @@
 #include <QImageReader>
 #include <QImageWriter>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 // The format the file's first bytes announce, among those we decode; empty for anything else.
@@ -174,6 +178,21 @@ void WriteEncoded(QIODevice& file, const QString& path, const QByteArray& bytes)
 }
 
 } // namespace
+
+QtImageFormat::QtImageFormat()
+{
+#ifdef __GLIBC__
+    // Every location takes the same few megabytes of pictures and work-file bytes and gives them
+    // back. By default glibc returns them to the system at once and the next location faults them
+    // in again, page by page: a sixth of a location's local work. Kept, they cost a few megabytes.
+    static const bool kept = [] {
+        mallopt(M_MMAP_THRESHOLD, 16 << 20);
+        mallopt(M_TRIM_THRESHOLD, 32 << 20);
+        return true;
+    }();
+    Q_UNUSED(kept);
+#endif
+}
 
 void QtImageFormat::imageToBitmap(const QString& sourcePath, const QString& bitmapPath)
 {

@@ -9,6 +9,7 @@
 class QtImageFormat : public ImageFormat
 {
 public:
+    QtImageFormat();
     void imageToBitmap(const QString& sourcePath, const QString& bitmapPath) override;
     void bitmapToJpeg(const QString& bitmapPath, const QString& jpegPath, int quality) override;
 };
