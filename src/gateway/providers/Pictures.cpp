@@ -1,5 +1,7 @@
 #include "Pictures.h"
 
+#include "WholePng.h"
+
 #include <QBuffer>
 #include <QImageReader>
 #include <QSemaphore>
@@ -64,7 +66,10 @@ PictureCheck checkPicture(const QByteArray& body, const QByteArray& contentType,
         out.problem = QStringLiteral("%1 sent a picture that is cut short").arg(name);
         return out;
     }
-    if (decode && !reader.read(&out.image)) {
+    if (decode && out.format == "png") {
+        out.image = decodeWholePng(body, maxSize);
+    }
+    if (decode && out.image.isNull() && !reader.read(&out.image)) {
         out.problem = QStringLiteral("%1 sent a damaged picture").arg(name);
     }
     return out;

@@ -8,12 +8,17 @@
 #include "Stitching.h"
 #include "TileMath.h"
 #include "UrlTemplate.h"
+#include "WholePng.h"
 
 #include <QAtomicInt>
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
+
+#include <zlib.h>
 
 #include <set>
 
@@ -36,6 +41,8 @@ private slots:
     void heldPictureOutlivesTheNextOne();
     void encodedPictureKeepsEveryPixel_data();
     void encodedPictureKeepsEveryPixel();
+    void pngsDecodeAsQtDecodesThem_data();
+    void pngsDecodeAsQtDecodesThem();
     void parallelWorkDoesEachOnce_data();
     void parallelWorkDoesEachOnce();
     void templates_data();
@@ -353,6 +360,88 @@ void TestProviderParts::encodedPictureKeepsEveryPixel()
     QCOMPARE(back.size(), size);
     QCOMPARE(back.convertToFormat(QImage::Format_RGB32), image.convertToFormat(QImage::Format_RGB32));
     QVERIFY(encodePng(QImage()).isEmpty());
+}
+
+namespace {
+
+// A picture with something in every pixel, odd in both directions, with a few see-through ones.
+QImage busyPicture(QImage::Format format)
+{
+    QImage image(37, 23, QImage::Format_ARGB32);
+    QRandomGenerator random(11);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y,
+                           qRgba(x * 7, y * 11,
+                                 y % 2 ? int(random.bounded(256)) : int(random.bounded(4)) * 60,
+                                 (x + y) % 9 ? 255 : 90));
+    return format == QImage::Format_ARGB32 ? image : image.convertToFormat(format);
+}
+
+QByteArray qtPng(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "png");
+    return bytes;
+}
+
+QByteArray pngChunk(const QByteArray& type, const QByteArray& body)
+{
+    QByteArray chunk(4, 0);
+    qToBigEndian(quint32(body.size()), chunk.data());
+    chunk += type + body + QByteArray(4, 0);
+    qToBigEndian(
+        quint32(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData() + 4), uInt(chunk.size() - 8))),
+        chunk.data() + chunk.size() - 4);
+    return chunk;
+}
+
+} // namespace
+
+void TestProviderParts::pngsDecodeAsQtDecodesThem_data()
+{
+    QTest::addColumn<QByteArray>("png");
+    QTest::addColumn<bool>("whole"); // decoded in one piece, not handed to Qt
+
+    const QByteArray palette = qtPng(busyPicture(QImage::Format_Indexed8));
+    QTest::newRow("palette") << palette << true;
+    QImage seeThrough = busyPicture(QImage::Format_Indexed8);
+    seeThrough.setColor(3, qRgba(10, 20, 30, 40));
+    QTest::newRow("palette with transparency") << qtPng(seeThrough) << true;
+    // Qt's writer filters each row of these as suits it: every filter occurs.
+    QTest::newRow("RGB") << qtPng(busyPicture(QImage::Format_RGB32)) << true;
+    QTest::newRow("RGBA") << qtPng(busyPicture(QImage::Format_ARGB32)) << true;
+    // Left to Qt.
+    QTest::newRow("with gamma, which Qt corrects")
+        << palette.left(33) + pngChunk("gAMA", QByteArray("\0\0\xb1\x8f", 4)) + palette.mid(33) << false;
+    QByteArray header = palette.mid(16, 13);
+    header[12] = 1;
+    QTest::newRow("interlaced") << palette.left(8) + pngChunk("IHDR", header) + palette.mid(33) << false;
+    QTest::newRow("16 bits a sample") << qtPng(busyPicture(QImage::Format_RGBA64)) << false;
+    QTest::newRow("1 bit a pixel") << qtPng(busyPicture(QImage::Format_Mono)) << false;
+    QTest::newRow("grey") << qtPng(busyPicture(QImage::Format_Grayscale8)) << false;
+    QByteArray damaged = palette;
+    damaged[damaged.indexOf("IDAT") + 10] = char(damaged[damaged.indexOf("IDAT") + 10] ^ 0x55);
+    QTest::newRow("image data damaged") << damaged << false;
+    QImage fewColours = busyPicture(QImage::Format_Indexed8);
+    fewColours.setColorCount(4);
+    QTest::newRow("index past the palette") << qtPng(fewColours) << false;
+    QTest::newRow("unknown critical chunk")
+        << palette.left(33) + pngChunk("ABCD", "x") + palette.mid(33) << false;
+}
+
+void TestProviderParts::pngsDecodeAsQtDecodesThem()
+{
+    QFETCH(QByteArray, png);
+    QFETCH(bool, whole);
+    QCOMPARE(!decodeWholePng(png, QSize(256, 256)).isNull(), whole);
+    const PictureCheck checked = checkPicture(png, {}, QSize(256, 256), Reasons::Who::MapProvider, true);
+    const QImage qt = QImage::fromData(png);
+    QCOMPARE(checked.problem.isEmpty(), !qt.isNull());
+    if (!qt.isNull())
+        QCOMPARE(asDrawn(checked.image), asDrawn(qt));
 }
 
 void TestProviderParts::parallelWorkDoesEachOnce_data()
