@@ -12,8 +12,10 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -92,6 +94,33 @@ void stitching(double latitude, double longitude, bool palette)
     std::printf("  %6.2f ms  after the answer: the copy to keep packed, %lld KiB\n", median(pack),
                 static_cast<long long>(packedBytes / 1024));
     std::printf("  %6.2f ms  processor time a picture, all threads\n", (cpuMs() - cpuBefore) / Rounds);
+
+    // The same tiles through a short Pillow script, at its fastest compression and with none.
+    QTemporaryDir dir;
+    QStringList placed;
+    for (const TilePlacement& p : coverage.placements) {
+        const QString path = dir.filePath(QStringLiteral("%1-%2.png").arg(p.tile.x).arg(p.tile.y));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(encoded.value(p.tile));
+        }
+        placed << path << QString::number(p.topLeft.x()) << QString::number(p.topLeft.y());
+    }
+    for (int level : {1, 0}) {
+        QProcess peer;
+        peer.start(QStringLiteral("/usr/bin/python3"),
+                   QStringList{QStringLiteral(ORROWDALE_BENCH_DIR "/peer_stitch.py"), QString::number(Rounds),
+                               QString::number(level)} +
+                       placed);
+        peer.waitForFinished(120'000);
+        const QByteArray ms = peer.readAllStandardOutput().trimmed();
+        if (peer.exitCode() != 0 || ms.isEmpty()) {
+            std::printf("  Pillow could not be run (Debian's python3-pil)\n");
+            return;
+        }
+        std::printf("  %6.2f ms  the whole path in Pillow, compress_level=%d, one thread\n", ms.toDouble(),
+                    level);
+    }
 }
 
 double renderMs(MapSource& source, const QString& search, int zoom)
