@@ -5,6 +5,7 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -75,6 +76,7 @@ QImage decodeWholePng(const QByteArray& png, QSize maxSize)
     }
     int width = 0, height = 0, colourType = -1;
     QList<QRgb> palette;
+    bool transparencyRead = false;
     QByteArray compressed;
     // Chunks in the order libpng insists on: header first, palette and transparency before the
     // image data, the image data in one run, the end last.
@@ -96,6 +98,10 @@ QImage decodeWholePng(const QByteArray& png, QSize maxSize)
         }
         const uchar* type = data + at + 4;
         const uchar* body = type + 4;
+        if (!std::all_of(type, type + 4,
+                         [](uchar c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); })) {
+            return {};
+        }
         const bool critical = !(type[0] & 0x20);
         if (critical && bigEndian32(body + length) != crc32(0, type, uInt(length + 4))) {
             return {};
@@ -123,12 +129,13 @@ QImage decodeWholePng(const QByteArray& png, QSize maxSize)
             }
         } else if (named(type, "tRNS")) {
             // Only a palette's alphas; a colour made transparent is left to Qt.
-            if (stage != BeforeData || colourType != 3 || length > palette.size()) {
+            if (stage != BeforeData || colourType != 3 || length > palette.size() || transparencyRead) {
                 return {};
             }
             for (qsizetype i = 0; i < length; ++i) {
                 palette[i] = qRgba(qRed(palette[i]), qGreen(palette[i]), qBlue(palette[i]), body[i]);
             }
+            transparencyRead = true;
         } else if (named(type, "IDAT")) {
             if (stage == AfterData) {
                 return {};
