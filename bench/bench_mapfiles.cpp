@@ -6,6 +6,7 @@
 #include "Gazetteer.h"
 #include "MapRegion.h"
 #include "ProviderSources.h"
+#include "Stitching.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -221,6 +222,7 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    keepPictureMemory(); // as the gateway does at start
     QTemporaryDir folder;
     placeFile(folder.path());
     mapFile(folder.path());

@@ -199,6 +199,7 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    keepPictureMemory(); // as the gateway does at start
     stitching(0, 0, false);
     stitching(0, 0, true);
     stitching(-0.1757809, 0.17578125, true);

@@ -4,6 +4,7 @@
 // the gateway's per-picture work, the same for a preview and for the program.
 #include "Gateway.h"
 #include "ProviderStandIn.h"
+#include "Stitching.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -65,6 +66,7 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    keepPictureMemory(); // as the gateway does at start
     QTemporaryDir dir;
     ProviderStandIn provider;
     provider.setCacheControl({});

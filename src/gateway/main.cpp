@@ -4,6 +4,7 @@
 
 #include "ConfigFile.h"
 #include "Gateway.h"
+#include "Stitching.h"
 #include "platform/ActivatedSocket.h"
 
 #include <QCommandLineParser>
@@ -18,6 +19,7 @@ int main(int argc, char** argv)
     // A server without a window: it needs a font database for its pictures, not a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    keepPictureMemory();
     QCoreApplication::setApplicationName(QStringLiteral("orrowdale-gateway"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORROWDALE_VERSION));
 

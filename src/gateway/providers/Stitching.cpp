@@ -7,6 +7,10 @@
 
 #include <png.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <utility>
 
 namespace {
@@ -150,4 +154,13 @@ QByteArray encodePng(const QImage& image, int level)
         return {};
     }
     return bytes;
+}
+
+void keepPictureMemory()
+{
+#ifdef __GLIBC__
+    // Pictures and their encodings, a few megabytes each, come from the heap and stay there.
+    mallopt(M_MMAP_THRESHOLD, 16 << 20);
+    mallopt(M_TRIM_THRESHOLD, 32 << 20);
+#endif
 }

@@ -30,3 +30,8 @@ QImage asDrawn(QImage tile);
 // Compressed at zlib's fastest level, or not at all (level 0) for a picture nobody keeps: over
 // loopback the larger answer costs less than compressing it.
 QByteArray encodePng(const QImage& image, int level = 1);
+
+// Keeps the memory of a finished picture in the process for the next one, where by default it is
+// given back at once and faulted in again, page by page, for each picture: about half the time
+// of an unpacked encode. Called once, at start, by a process that makes pictures.
+void keepPictureMemory();
