@@ -3,7 +3,6 @@
 #include <QList>
 
 #include <libdeflate.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -103,7 +102,7 @@ QImage decodeWholePng(const QByteArray& png, QSize maxSize)
             return {};
         }
         const bool critical = !(type[0] & 0x20);
-        if (critical && bigEndian32(body + length) != crc32(0, type, uInt(length + 4))) {
+        if (critical && bigEndian32(body + length) != libdeflate_crc32(0, type, size_t(length) + 4)) {
             return {};
         }
         if (stage == Header) {

@@ -11,7 +11,7 @@
 #include <QImage>
 #include <QtEndian>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -43,8 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const qsizetype length = qFromBigEndian<quint32>(png.constData() + at);
         if (length > png.size() - at - 12)
             break;
-        const auto* typeAndBody = reinterpret_cast<const Bytef*>(png.constData() + at + 4);
-        qToBigEndian(quint32(crc32(0, typeAndBody, uInt(length + 4))), png.data() + at + 8 + length);
+        const auto* typeAndBody = reinterpret_cast<const uchar*>(png.constData() + at + 4);
+        qToBigEndian(quint32(libdeflate_crc32(0, typeAndBody, size_t(length) + 4)),
+                     png.data() + at + 8 + length);
         at += 12 + length;
     }
     const QImage ours = decodeWholePng(png, QSize(1024, 1024));

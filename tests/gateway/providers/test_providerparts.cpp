@@ -18,7 +18,7 @@
 #include <QTest>
 #include <QtEndian>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <set>
 
@@ -392,9 +392,8 @@ QByteArray pngChunk(const QByteArray& type, const QByteArray& body)
     QByteArray chunk(4, 0);
     qToBigEndian(quint32(body.size()), chunk.data());
     chunk += type + body + QByteArray(4, 0);
-    qToBigEndian(
-        quint32(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData() + 4), uInt(chunk.size() - 8))),
-        chunk.data() + chunk.size() - 4);
+    qToBigEndian(quint32(libdeflate_crc32(0, chunk.constData() + 4, size_t(chunk.size()) - 8)),
+                 chunk.data() + chunk.size() - 4);
     return chunk;
 }
 
