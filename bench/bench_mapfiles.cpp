@@ -122,11 +122,11 @@ void mapFile(const QString& folder)
     std::printf(
         "  %6.2f ms  warm: the file in the OS cache (processor %.2f ms, all threads)  (target <= 15)\n",
         median(warm), warmCpu);
-    std::printf("  %6.2f ms  the same places again, their tiles kept decoded (processor %.2f ms)\n",
-                median(kept), keptCpu);
+    std::printf("  %6.2f ms  the same places again (processor %.2f ms)\n", median(kept), keptCpu);
     std::printf("  %6.2f ms  cold: the file's pages dropped before each  (target <= 50)\n", median(cold));
 
-    // Tiles kept decoded: what is measured is the gateway's own drawing and encoding.
+    // Each picture's tiles are decoded again: a hundred pictures' tiles are more than the
+    // gateway keeps decoded.
     // Taken in turns, three times: others on a shared machine then slow both alike.
     QList<double> ones, fours, ratios;
     for (int round = 0; round < 3; ++round) {

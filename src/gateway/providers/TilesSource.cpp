@@ -23,6 +23,14 @@ namespace {
 
 const QSize MaxTile(1024, 1024);
 
+// A tile checked and decoded, in the pixels pictures are drawn in.
+PictureCheck checkTile(const QByteArray& body, const QByteArray& type)
+{
+    PictureCheck tile = checkPicture(body, type, MaxTile, Reasons::Who::MapProvider, true);
+    tile.image = asDrawn(std::move(tile.image));
+    return tile;
+}
+
 } // namespace
 
 class TilesSource::Job : public SourceJob
@@ -262,46 +270,45 @@ void TilesSource::placeFound(Job* job, double latitude, double longitude)
                                                      {QStringLiteral("key"), m_key}});
         // A tile is decoded once: while it is checked on arrival, or when it comes from the cache.
         const auto check = [job, tile](const QByteArray& body, const QByteArray& type) {
-            PictureCheck picture = checkPicture(body, type, MaxTile, Reasons::Who::MapProvider, true);
-            job->images.insert(tile, asDrawn(picture.image));
+            const PictureCheck picture = checkTile(body, type);
+            job->images.insert(tile, picture.image);
             return picture.problem;
         };
-        m_client->fetch(
-            ProviderClient::Kind::Tile, url, job->providerDeadline, job, check,
-            [this, job, tile](const ProviderClient::Result& result) {
-                if (job->finished()) {
-                    return;
-                }
-                if (!result.ok()) {
-                    job->finish(MapAnswer::failure(result.status, result.reason));
-                    return;
-                }
-                if (job->images.value(tile).isNull() && result.fromCache) {
-                    // Decoded with the others once all are here, on every processor.
-                    job->used(result.expires);
-                    job->cachedTiles.insert(tile, result);
-                    if (--job->waiting == 0) {
-                        tilesReady(job);
-                    }
-                    return;
-                }
-                if (job->images.value(tile).isNull()) {
-                    const PictureCheck picture = checkPicture(result.body, result.contentType, MaxTile,
-                                                              Reasons::Who::MapProvider, true);
-                    if (!picture.problem.isEmpty()) {
-                        job->finish(MapAnswer::failure(502, Reasons::toPhrase(picture.problem)));
-                        return;
-                    }
-                    job->images.insert(tile, asDrawn(picture.image));
-                }
-                const QImage image = job->images.value(tile);
-                job->used(result.expires);
-                m_tileImages.insert(QStringLiteral("%1/%2/%3").arg(tile.z).arg(tile.x).arg(tile.y),
-                                    new Kept{{}, image, result.expires}, image.sizeInBytes());
-                if (--job->waiting == 0) {
-                    tilesReady(job);
-                }
-            });
+        m_client->fetch(ProviderClient::Kind::Tile, url, job->providerDeadline, job, check,
+                        [this, job, tile](const ProviderClient::Result& result) {
+                            if (job->finished()) {
+                                return;
+                            }
+                            if (!result.ok()) {
+                                job->finish(MapAnswer::failure(result.status, result.reason));
+                                return;
+                            }
+                            if (job->images.value(tile).isNull() && result.fromCache) {
+                                // Decoded with the others once all are here, on every processor.
+                                job->used(result.expires);
+                                job->cachedTiles.insert(tile, result);
+                                if (--job->waiting == 0) {
+                                    tilesReady(job);
+                                }
+                                return;
+                            }
+                            if (job->images.value(tile).isNull()) {
+                                const PictureCheck picture = checkTile(result.body, result.contentType);
+                                if (!picture.problem.isEmpty()) {
+                                    job->finish(MapAnswer::failure(502, Reasons::toPhrase(picture.problem)));
+                                    return;
+                                }
+                                job->images.insert(tile, picture.image);
+                            }
+                            const QImage image = job->images.value(tile);
+                            job->used(result.expires);
+                            m_tileImages.insert(
+                                QStringLiteral("%1/%2/%3").arg(tile.z).arg(tile.x).arg(tile.y),
+                                new Kept{{}, image, result.expires}, image.sizeInBytes());
+                            if (--job->waiting == 0) {
+                                tilesReady(job);
+                            }
+                        });
     }
 }
 
@@ -316,8 +323,7 @@ void TilesSource::tilesReady(Job* job)
         QList<PictureCheck> decoded(ids.size());
         PictureCheck* out = decoded.data(); // not detached from several threads
         inParallel(ids.size(), [&in = std::as_const(kept), out](qsizetype i) {
-            out[i] = checkPicture(in[i]->body, in[i]->contentType, MaxTile, Reasons::Who::MapProvider, true);
-            out[i].image = asDrawn(std::move(out[i].image));
+            out[i] = checkTile(in[i]->body, in[i]->contentType);
         });
         for (qsizetype i = 0; i < ids.size(); ++i) {
             if (!decoded[i].problem.isEmpty()) {
@@ -351,9 +357,9 @@ void TilesSource::tilesReady(Job* job)
             char* bad = damaged.data();
             inParallel(ids.size(), [&in = std::as_const(bodies), out, bad](qsizetype i) {
                 if (!in[i].isEmpty()) {
-                    PictureCheck picture = checkPicture(in[i], {}, MaxTile, Reasons::Who::MapProvider, true);
+                    PictureCheck picture = checkTile(in[i], {});
                     bad[i] = !picture.problem.isEmpty();
-                    out[i] = asDrawn(std::move(picture.image));
+                    out[i] = std::move(picture.image);
                 }
             });
             const qsizetype firstDamaged = damaged.indexOf(1);

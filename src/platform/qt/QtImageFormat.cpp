@@ -185,12 +185,8 @@ QtImageFormat::QtImageFormat()
     // Every location takes the same few megabytes of pictures and work-file bytes and gives them
     // back. By default glibc returns them to the system at once and the next location faults them
     // in again, page by page: a sixth of a location's local work. Kept, they cost a few megabytes.
-    static const bool kept = [] {
-        mallopt(M_MMAP_THRESHOLD, 16 << 20);
-        mallopt(M_TRIM_THRESHOLD, 32 << 20);
-        return true;
-    }();
-    Q_UNUSED(kept);
+    mallopt(M_MMAP_THRESHOLD, 16 << 20);
+    mallopt(M_TRIM_THRESHOLD, 32 << 20);
 #endif
 }
 

@@ -38,10 +38,6 @@ QString Seconds(std::chrono::milliseconds time)
     return QString::number(time.count() / 1000.0, 'g', 3);
 }
 
-} // namespace
-
-namespace {
-
 struct Limits
 {
     std::chrono::milliseconds idleTimeout;
